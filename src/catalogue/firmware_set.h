@@ -1,0 +1,5 @@
+#pragma once
+namespace kestovane {
+// The label of the firmware set compiled into this build, or nullptr.
+const char* BuildCatalogueLabel();
+}  // namespace kestovane
