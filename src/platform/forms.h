@@ -169,9 +169,7 @@ class TStrings {
 
 class TLabel : public TControl {
  public:
-  TLabel(std::string name, TControl* parent, TRect b) : TControl(ControlKind::Label, std::move(name), parent, b) {
-    SetTransparent(true);
-  }
+  TLabel(std::string name, TControl* parent, TRect b) : TControl(ControlKind::Label, std::move(name), parent, b) {}
 };
 
 class TButton : public TControl {

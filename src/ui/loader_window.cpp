@@ -1,0 +1,106 @@
+#include "ui/loader_window.h"
+
+#include "app/feedback.h"
+#include "app/personality.h"
+#include "protocol/exchange.h"
+
+namespace kestovane {
+
+TForm6* Form6 = nullptr;
+
+namespace {
+TFont Tahoma(int height, uint8_t style = 0) {
+  return TFont{.name = "Tahoma", .height = height, .style = style, .color = clWindowText};
+}
+}  // namespace
+
+TForm6::TForm6() : TForm("Form6", 635, 255, 183, 150) {
+  SetColor(clBtnFace);
+  SetFont(Tahoma(-11));
+  MinimizeBox = true;
+  MaximizeBox = false;
+  Button1 = Add<TButton>("Button1", this, TRect{8, 8, 161, 33});
+  Button1->SetCaption("Update FW");
+  Button1->SetFont(Tahoma(-11));
+  Button2 = Add<TButton>("Button2", this, TRect{8, 47, 161, 33});
+  Button2->SetCaption("Abort");
+  Button2->SetFont(Tahoma(-11));
+  Button2->SetEnabled(false);
+  Image1 = Add<TImage>("Image1", this, TRect{18, 93, 137, 45});
+  Image1->Picture = "logo";
+  Image1->Stretch = true;
+  Image1->Center = true;
+  Image1->SetTransparent(true);
+  Bevel1 = Add<TBevel>("Bevel1", this, TRect{187, 13, 440, 120});
+  auto readoutCaption = [this](const char* name, int top, const char* text) {
+    TLabel* l = Add<TLabel>(name, this, TRect{192, top, 97, 32});
+    l->SetCaption(text);
+    l->SetAlignment(TAlignment::taRightJustify);
+    l->SetFont(Tahoma(32));
+    return l;
+  };
+  Label2 = readoutCaption("Label2", 25, "FW :");
+  Label3 = readoutCaption("Label3", 55, "HW :");
+  Label4 = readoutCaption("Label4", 85, "BS :");
+  Label5 = Add<TLabel>("Label5", this, TRect{287, 25, 330, 32});
+  Label5->SetAlignment(TAlignment::taCenter);
+  Label5->SetFont(Tahoma(32, fsBold));
+  Label5->SetTransparent(true);
+  Label5->SetCaption("-");
+  Label6 = Add<TLabel>("Label6", this, TRect{287, 55, 330, 32});
+  Label6->SetAlignment(TAlignment::taCenter);
+  Label6->SetFont(Tahoma(25));
+  Label6->SetCaption("-");
+  Label7 = Add<TLabel>("Label7", this, TRect{287, 85, 330, 32});
+  Label7->SetAlignment(TAlignment::taCenter);
+  Label7->SetFont(Tahoma(25));
+  Label7->SetCaption("-");
+  Label1 = Add<TLabel>("Label1", this, TRect{8, 165, 617, 32});
+  Label1->SetFont(Tahoma(-11));
+  ProgressBar1 = Add<TProgressBar>("ProgressBar1", this, TRect{8, 203, 617, 33});
+  ProgressBar1->SetSmooth(true);
+  StatusBar1 = Add<TStatusBar>("StatusBar1", this, 13, std::vector<int>{50, 220, 100, 140, 20});
+  StatusBar1->SetBounds({0, 255 - 13, 635, 13});
+  StatusBar1->Hide();
+  ChangePort1 = Add<TMenuItem>("ChangePort1", this, "&Change Port");
+
+  Button2->OnClick = [this] { Button2Click(); };
+}
+
+void TForm6::clearLabel() {
+  ProgressBar1->SetPosition(0);
+  Label1->SetAlignment(TAlignment::taLeftJustify);
+  Label1->SetFontColor(clBlack);
+  Label1->SetFontStyle(fsItalic);
+  Label1->SetFontHeight(25);
+  Label1->SetCaption("Push 'Update FW' button and connect a device");
+  Label6->SetCaption("");
+  Label7->SetCaption("");
+}
+
+void TForm6::Created() {
+  const std::string title = PersonalityTitle(Personality::Loader);
+  SetCaption(title);
+  SetHint(title);
+  const std::string label = GetCatalogueLabel();
+  Application->SetTitle(label);
+  clearLabel();
+  Label5->SetCaption(label);
+
+  LoaderVariant = LoaderVariantFor(label);
+  // Variant 1 boards come without the logo and are marked in the caption.
+  if (LoaderVariant == 1) {
+    Image1->Hide();
+    SetCaption(Caption() + "   -(N)-");
+  } else {
+    Image1->Show();
+  }
+}
+
+void TForm6::Button2Click() {
+  ShowIdle();
+  abortRequested = 1;
+  ProgressBar1->SetState(TProgressBarState::pbsError);
+}
+
+}  // namespace kestovane
