@@ -42,6 +42,7 @@ struct WindowView {
   std::unique_ptr<qt::FormWindow> window;
   QWidget* client = nullptr;
   QMenuBar* menuBar = nullptr;
+  int menuHeight = 0;
   uint64_t applied = 0;
   std::vector<ControlView> controls;
   std::unordered_map<const TControl*, size_t> index;
@@ -55,6 +56,25 @@ struct WindowView {
 // every control that has a window of its own, whatever the creation order.
 bool IsGraphic(ControlKind kind) {
   return kind == ControlKind::Label || kind == ControlKind::Image || kind == ControlKind::Bevel;
+}
+
+// Windowed controls go on top of their siblings; a drawn one goes above the
+// drawn ones made before it but beneath every windowed one.
+constexpr char kWindowedProperty[] = "kestovaneWindowed";
+
+void StackInPlace(QWidget* widget, bool graphic) {
+  if (!graphic) {
+    widget->setProperty(kWindowedProperty, true);
+    widget->raise();
+    return;
+  }
+  for (QObject* sibling : widget->parentWidget()->children()) {
+    auto* w = qobject_cast<QWidget*>(sibling);
+    if (w && w != widget && w->property(kWindowedProperty).toBool()) {
+      widget->stackUnder(w);
+      return;
+    }
+  }
 }
 
 Qt::Alignment ToQtAlignment(TAlignment a) {
@@ -164,6 +184,7 @@ void QtRenderer::Impl::EnsureMenuBar(WindowView& w) {
 void QtRenderer::Impl::LayOutWindow(WindowView& w) {
   const int cw = w.form->ClientWidth(), ch = w.form->ClientHeight();
   const int mh = w.menuBar ? w.menuBar->sizeHint().height() : 0;
+  w.menuHeight = mh;
   if (w.menuBar) w.menuBar->setGeometry(0, 0, cw, mh);
   w.client->setGeometry(0, mh, cw, ch);
   if (IsFixedSize(w.form->BorderStyle())) {
@@ -282,7 +303,7 @@ ControlView QtRenderer::Impl::MakeView(WindowView& w, TControl* c) {
     case ControlKind::Form: return v;
   }
   v.widget->setObjectName(QString::fromStdString(c->Name()));
-  if (!IsGraphic(c->Kind())) v.widget->raise();
+  StackInPlace(v.widget, IsGraphic(c->Kind()));
   return v;
 }
 
@@ -436,6 +457,9 @@ void QtRenderer::Impl::SyncWindow(WindowView& w) {
       w.controls[it->second].widget->setFocus(Qt::OtherFocusReason);
     w.focused = active;
   }
+
+  // The menu bar's height is known once its items are in.
+  if (w.menuBar && w.menuBar->sizeHint().height() != w.menuHeight) LayOutWindow(w);
 
   if (formChanged) w.window->setVisible(f.Visible());
 }
