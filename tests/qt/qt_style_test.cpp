@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QFontInfo>
+#include <QFontMetrics>
 
 #include "platform/qt/qt_style.h"
 
@@ -68,6 +69,14 @@ TEST(QtStyle, FontsMapToFamiliesOfTheSameKind) {
 TEST(QtStyle, CourierResolvesToAFixedPitchFont) {
   EXPECT_TRUE(QFontInfo(ToQFont({.name = "Courier", .height = -11})).fixedPitch());
   EXPECT_FALSE(QFontInfo(ToQFont({.name = "MS Sans Serif", .height = -11})).fixedPitch());
+}
+
+TEST(QtStyle, DesignedTextsFitTheirDesignedBoxes) {
+  // The longest progress text in the 130-pixel panel of the default font,
+  // and the widest result line in its 484-pixel label.
+  EXPECT_LE(QFontMetrics(ToQFont({})).horizontalAdvance("Program 00128 (00080)"), 126);
+  EXPECT_LE(QFontMetrics(ToQFont({.height = -24, .style = fsBold})).horizontalAdvance(" Incompatible Bootloader !! "),
+            484);
 }
 
 TEST(QtStyle, TextsKeepEveryByte) {

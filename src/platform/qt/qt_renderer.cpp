@@ -461,7 +461,15 @@ void QtRenderer::Impl::SyncWindow(WindowView& w) {
   // The menu bar's height is known once its items are in.
   if (w.menuBar && w.menuBar->sizeHint().height() != w.menuHeight) LayOutWindow(w);
 
-  if (formChanged) w.window->setVisible(f.Visible());
+  // A window that comes up (the Setup dialog from its menu item) comes up in
+  // front, ready for the keyboard.
+  if (formChanged && f.Visible() != w.window->isVisible()) {
+    w.window->setVisible(f.Visible());
+    if (f.Visible()) {
+      w.window->raise();
+      w.window->activateWindow();
+    }
+  }
 }
 
 // ---- QtRenderer -------------------------------------------------------------------

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include <QStringList>
+
 namespace kestovane::qt {
 
 namespace {
@@ -46,20 +48,26 @@ constexpr std::array kSystemColors{
 };
 constexpr uint32_t kUnknownSystemColor = 0xc0c0c0;
 
+// Families in order of preference. The designed sans-serif faces are narrow,
+// so after the metric-compatible Liberation faces (when installed) comes the
+// condensed DejaVu cut: the designed texts then fit their designed boxes.
+constexpr std::array<std::string_view, 3> kSansFamilies{"Liberation Sans", "DejaVu Sans Condensed", "DejaVu Sans"};
+constexpr std::array<std::string_view, 3> kSerifFamilies{"Liberation Serif", "DejaVu Serif Condensed", "DejaVu Serif"};
+constexpr std::array<std::string_view, 3> kMonoFamilies{"Liberation Mono", "DejaVu Sans Mono", "Monospace"};
+
 struct FontMapping {
   std::string_view designed;
-  std::string_view family;
   QFont::StyleHint hint;
 };
 
 constexpr std::array kFontMappings{
-    FontMapping{.designed = "MS Sans Serif", .family = "DejaVu Sans", .hint = QFont::SansSerif},
-    FontMapping{.designed = "Tahoma", .family = "DejaVu Sans", .hint = QFont::SansSerif},
-    FontMapping{.designed = "Arial", .family = "DejaVu Sans", .hint = QFont::SansSerif},
-    FontMapping{.designed = "Times", .family = "DejaVu Serif", .hint = QFont::Serif},
-    FontMapping{.designed = "Times New Roman", .family = "DejaVu Serif", .hint = QFont::Serif},
-    FontMapping{.designed = "Courier", .family = "DejaVu Sans Mono", .hint = QFont::Monospace},
-    FontMapping{.designed = "Courier New", .family = "DejaVu Sans Mono", .hint = QFont::Monospace},
+    FontMapping{.designed = "MS Sans Serif", .hint = QFont::SansSerif},
+    FontMapping{.designed = "Tahoma", .hint = QFont::SansSerif},
+    FontMapping{.designed = "Arial", .hint = QFont::SansSerif},
+    FontMapping{.designed = "Times", .hint = QFont::Serif},
+    FontMapping{.designed = "Times New Roman", .hint = QFont::Serif},
+    FontMapping{.designed = "Courier", .hint = QFont::Monospace},
+    FontMapping{.designed = "Courier New", .hint = QFont::Monospace},
 };
 
 const FontMapping* FindFont(const std::string& name) {
@@ -68,6 +76,11 @@ const FontMapping* FindFont(const std::string& name) {
             .compare(QString::fromStdString(name), Qt::CaseInsensitive) == 0)
       return &m;
   return nullptr;
+}
+
+QFont::StyleHint HintFor(const std::string& name) {
+  const FontMapping* m = FindFont(name);
+  return m ? m->hint : QFont::SansSerif;
 }
 
 bool IsValidUtf8(const std::string& s) {
@@ -80,7 +93,7 @@ bool IsValidUtf8(const std::string& s) {
     else if (c >= 0xe0 && c <= 0xef) extra = 2;
     else if (c >= 0xf0 && c <= 0xf4) extra = 3;
     else return false;
-    if (i + extra >= s.size() && extra > 0) return false;
+    if (i + extra >= s.size()) return false;
     for (size_t k = 1; k <= extra; ++k)
       if ((static_cast<unsigned char>(s[i + k]) & 0xc0) != 0x80) return false;
     i += extra + 1;
@@ -102,17 +115,20 @@ QColor ToQColor(TColor color) {
                 static_cast<int>((color >> 16) & 0xff));
 }
 
-QString FontFamily(const std::string& name) {
-  if (const FontMapping* m = FindFont(name))
-    return QString::fromUtf8(m->family.data(), static_cast<qsizetype>(m->family.size()));
-  return QStringLiteral("DejaVu Sans");
+QStringList FontFamilies(const std::string& name) {
+  const QFont::StyleHint hint = HintFor(name);
+  const auto& list = hint == QFont::Serif ? kSerifFamilies : hint == QFont::Monospace ? kMonoFamilies : kSansFamilies;
+  QStringList out;
+  for (std::string_view f : list) out.push_back(QString::fromUtf8(f.data(), static_cast<qsizetype>(f.size())));
+  return out;
 }
 
 QFont ToQFont(const TFont& font) {
-  QFont f(FontFamily(font.name));
-  const FontMapping* m = FindFont(font.name);
-  f.setStyleHint(m ? m->hint : QFont::SansSerif);
-  if (m && m->hint == QFont::Monospace) f.setFixedPitch(true);
+  QFont f;
+  f.setFamilies(FontFamilies(font.name));
+  const QFont::StyleHint hint = HintFor(font.name);
+  f.setStyleHint(hint);
+  if (hint == QFont::Monospace) f.setFixedPitch(true);
   // A height of 0 means the platform's default; keep the designed default.
   int pixels = 11;
   if (font.height < 0)

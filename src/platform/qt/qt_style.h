@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QFont>
 #include <QString>
+#include <QStringList>
 #include <string>
 
 #include "platform/forms.h"
@@ -20,8 +21,8 @@ QColor ToQColor(TColor color);
 // take about three quarters.
 QFont ToQFont(const TFont& font);
 
-// The family a designed font name maps to.
-QString FontFamily(const std::string& name);
+// The families, in order of preference, a designed font name maps to.
+QStringList FontFamilies(const std::string& name);
 
 // The program's texts are 8-bit: UTF-8 when they are valid UTF-8, otherwise
 // single-byte text of the Western code page, so no byte is lost or replaced.

@@ -47,7 +47,8 @@ void LogoWidget::paintEvent(QPaintEvent*) {
 
   // The name fills most of the plate's width, whatever the control's size.
   const QString text = QStringLiteral("KESTOVANE");
-  QFont font(FontFamily("Tahoma"));
+  QFont font;
+  font.setFamilies(FontFamilies("Tahoma"));
   font.setBold(true);
   font.setPixelSize(100);
   const QFontMetricsF metrics(font);
