@@ -115,8 +115,8 @@ void SetColor(QWidget* w, QPalette::ColorRole role, const QColor& c) {
 
 // Fills a list widget with the control's texts, leaving it alone when they
 // are already there so the operator's scroll position survives.
-template <class Widget, class Add>
-void ApplyItems(Widget* w, int count, const std::vector<std::string>& items, Add add) {
+template <class Access>
+void ApplyItems(int count, const std::vector<std::string>& items, const Access& add) {
   bool same = count == static_cast<int>(items.size());
   QStringList texts;
   texts.reserve(static_cast<qsizetype>(items.size()));
@@ -387,7 +387,7 @@ void QtRenderer::Impl::Apply(WindowView& w, ControlView& v) {
           box->addItems(texts);
         }
       } access{box};
-      ApplyItems(box, box->count(), cb.Items().Items(), access);
+      ApplyItems(box->count(), cb.Items().Items(), access);
       box->setCurrentIndex(cb.ItemIndex() < box->count() ? cb.ItemIndex() : -1);
       break;
     }
@@ -407,7 +407,7 @@ void QtRenderer::Impl::Apply(WindowView& w, ControlView& v) {
           list->addItems(texts);
         }
       } access{list};
-      ApplyItems(list, list->count(), lb.Items().Items(), access);
+      ApplyItems(list->count(), lb.Items().Items(), access);
       list->setCurrentRow(lb.ItemIndex() < list->count() ? lb.ItemIndex() : -1);
       break;
     }
