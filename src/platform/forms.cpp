@@ -210,8 +210,14 @@ void TApplication::Post(std::function<void()> call) {
   {
     std::lock_guard lock(mutex_);
     queue_.push_back(std::move(call));
+    if (wake_) wake_();
   }
   posted_.notify_all();
+}
+
+void TApplication::SetWakeUp(std::function<void()> wake) {
+  std::lock_guard lock(mutex_);
+  wake_ = std::move(wake);
 }
 
 void TApplication::PostClick(TControl* c) {
@@ -250,6 +256,7 @@ void TApplication::WaitForPosted(int waitMs) {
 void TApplication::Reset() {
   std::lock_guard lock(mutex_);
   queue_.clear();
+  wake_ = nullptr;
   forms_.clear();
   errors_.clear();
   boxes_.clear();

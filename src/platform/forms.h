@@ -394,6 +394,11 @@ class TApplication {
   // Wakes a Run that waits for input without a renderer.
   void WaitForPosted(int waitMs);
 
+  // Called (under the queue lock, from the posting thread) after every Post,
+  // so a renderer that sleeps in its display's event loop wakes for the
+  // event. Must be quick and thread-safe; empty for none.
+  void SetWakeUp(std::function<void()> wake);
+
   void SetRenderer(Renderer* r) { renderer_ = r; }
   Renderer* GetRenderer() const { return renderer_; }
 
@@ -423,6 +428,7 @@ class TApplication {
   std::mutex mutex_;
   std::condition_variable posted_;
   std::deque<std::function<void()>> queue_;
+  std::function<void()> wake_;
   std::vector<std::string> errors_;
   std::vector<ShownBox> boxes_;
   uint64_t changes_ = 0;
