@@ -308,9 +308,10 @@ PortChannel* OpenPort(int index, uint32_t baudRate, int parity, int stopBits, in
   }
   if (ioctl(fd, TIOCEXCL) != 0) return refuse(errno == ENOTTY ? "not a serial device" : std::strerror(errno));
 
-  // Step: let whatever an earlier user left in the output leave the driver.
-  while (tcdrain(fd) != 0 && errno == EINTR) {
-  }
+  // Step: output an earlier user left queued is not ours to send; dropping
+  // it (rather than waiting for it under that user's flow control, which
+  // could hold us for ever) gives a clean start.
+  (void)tcflush(fd, TCOFLUSH);
 
   // Step: the current settings, kept wherever we do not change them.
   termios t{};
