@@ -2,6 +2,7 @@
 
 #include "app/feedback.h"
 #include "app/personality.h"
+#include "catalogue/catalogue.h"
 #include "protocol/exchange.h"
 #include "serial/port_channel.h"
 #include "settings/settings_store.h"
@@ -111,6 +112,8 @@ void TForm6::Created() {
   } else {
     Image1->Show();
   }
+
+  FillCatalogue();
 }
 
 void TForm6::FormClose() {

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "app/personality.h"
+#include "catalogue/catalogue.h"
 #include "protocol/exchange.h"
 #include "serial/port_channel.h"
 #include "settings/settings_store.h"
@@ -98,6 +99,7 @@ void TForm1::Created() {
   SelectedPortIndex = com.empty() ? int16_t{0} : PortIndexFromText(com);
   OpenedPortIndex = static_cast<int16_t>(SelectedPortIndex - 1);
 
+  FillCatalogue();
   ShowPortLabel(StatusBar1);
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/feedback.h"
 #include "app/personality.h"
+#include "catalogue/catalogue.h"
 #include "protocol/exchange.h"
 #include "serial/port_channel.h"
 #include "settings/settings_store.h"
@@ -47,6 +48,7 @@ void TForm5::Created() {
   SelectedPortIndex = com.empty() ? int16_t{0} : PortIndexFromText(com);
   OpenedPortIndex = static_cast<int16_t>(SelectedPortIndex - 1);
 
+  FillCatalogue();
   ShowPortLabel(StatusBar1);
 
   // Device texts share the wide panel with the info texts in this window.

@@ -2,6 +2,7 @@
 
 #include "app/feedback.h"
 #include "app/personality.h"
+#include "catalogue/catalogue.h"
 #include "support/program.h"
 #include "ui/loader_window.h"
 #include "ui/updater_window.h"
@@ -59,6 +60,13 @@ TEST(UpgradeWindow, WithoutDLQRunsOneDeviceAndHidesTheBatchBar) {
   EXPECT_EQ(Form5->ProgressBar1->Width(), 617);
   EXPECT_EQ(DevicePanel, 3);
   EXPECT_EQ(Form5->StatusBar1->PanelCount(), 5);
+}
+
+TEST(UpgradeWindow, FillsTheCatalogueWithThisBuildsFirmwareSet) {
+  ImageCatalogue[kGenericRow][6].imageSize = 0;
+  testing::StartProgram("VEX 1C 01.05.00.02");
+  EXPECT_EQ(ImageCatalogue[kGenericRow][6].imageSize, 30968);
+  EXPECT_EQ(remainingCount, 2);
 }
 
 TEST(UpgradeWindow, WithDLQShowsTheBatchBarBesideANarrowerDeviceBar) {

@@ -7,6 +7,8 @@
 #include "app/personality.h"
 #include "app/startup.h"
 #include "protocol/exchange.h"
+#include "serial/port_channel.h"
+#include "settings/settings_store.h"
 #include "ui/loader_window.h"
 #include "ui/serialsetup.h"
 #include "ui/updater_window.h"
@@ -29,6 +31,8 @@ void ResetProgram() {
   abortRequested = 0;
   CatalogueLabel = nullptr;
   ResetPanelIndices();
+  ResetPortTable();
+  ResetSettingsProblems();
 }
 
 void StartProgram(const char* label) {
