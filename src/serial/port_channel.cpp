@@ -250,8 +250,19 @@ std::string PortMapFolder() {
   return base + "/kestovane/ports";
 }
 
+namespace {
+int overrideIndex = -1;
+std::string overridePath;
+}  // namespace
+
+void SetPortPathOverride(int index, const std::string& path) {
+  overrideIndex = path.empty() ? -1 : index;
+  overridePath = path;
+}
+
 std::string PortDevicePath(int index) {
   if (!InTable(index)) return {};
+  if (index == overrideIndex) return overridePath;
   const std::string mapped = PortMapFolder() + "/" + PortName(index);
   struct stat st{};
   if (lstat(mapped.c_str(), &st) == 0) return mapped;
@@ -452,6 +463,7 @@ void ResetPortTable() {
   portTable.fill(PortChannel{});
   SelectedPortIndex = 0;
   OpenedPortIndex = -1;
+  SetPortPathOverride(0, "");
 }
 
 }  // namespace kestovane

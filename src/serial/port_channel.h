@@ -65,6 +65,9 @@ void ResetPortTable();
 // COM65..COM96 -> /dev/ttyACM0..31. Empty for an index outside 0..256 and
 // for a port that neither maps.
 std::string PortDevicePath(int index);
+// Points one port at a device for this run only (console mode's --port with
+// a device path); an empty path removes the override.
+void SetPortPathOverride(int index, const std::string& path);
 // The port map folder: $KESTOVANE_PORT_DIR when set, else
 // $XDG_CONFIG_HOME/kestovane/ports (XDG_CONFIG_HOME defaults to ~/.config).
 std::string PortMapFolder();
