@@ -289,8 +289,14 @@ struct SimulatedBootloader::Impl {
 
   // ---- sending ----
 
+  // Everything a reply changes is recorded before its bytes go out, so whoever
+  // has read the reply finds it in the counters and the transcript.
   void Send(const std::vector<std::uint8_t>& bytes) {
     if (bytes.empty()) return;
+    {
+      std::lock_guard lock(mu);
+      counters.bytesSent += bytes.size();
+    }
     if (!config.paceLine) {
       line->Write(bytes.data(), bytes.size());
     } else {
@@ -301,8 +307,6 @@ struct SimulatedBootloader::Impl {
         line->Write(&b, 1);
       }
     }
-    std::lock_guard lock(mu);
-    counters.bytesSent += bytes.size();
   }
 
   void Record(FrameRecord record) {
@@ -314,13 +318,13 @@ struct SimulatedBootloader::Impl {
   }
 
   void SendRecorded(const char* kind, const std::vector<std::uint8_t>& bytes) {
-    Send(bytes);
     FrameRecord r;
     r.direction = Direction::Sent;
     r.time = Seconds(Clock::now());
     r.kind = kind;
     r.bytes = bytes;
     Record(std::move(r));
+    Send(bytes);
   }
 
   // ---- serving ----
@@ -511,24 +515,17 @@ struct SimulatedBootloader::Impl {
       Record(std::move(r));
       return;
     }
-    Send(identity);
     r.reply = "K";
     r.replyTime = Seconds(Clock::now());
     Record(std::move(r));
-    {
-      FrameRecord t;
-      t.direction = Direction::Sent;
-      t.time = Seconds(Clock::now());
-      t.kind = "identity";
-      t.bytes = identity;
-      Record(std::move(t));
-    }
+    SendRecorded("identity", identity);
     if (!info.empty()) {
       if (config.infoDelay.count() > 0) SleepUntil(Clock::now() + config.infoDelay);
+      {
+        std::lock_guard lock(mu);
+        ++counters.infoRecords;
+      }
       SendRecorded("info", info);
-      std::lock_guard lock(mu);
-      ++counters.infoRecords;
-      changed.notify_all();
     }
   }
 
@@ -597,15 +594,16 @@ struct SimulatedBootloader::Impl {
         r.note = "no access frame before";
       }
     }
-    Reply(r, ok ? kAck : kNak, {});
-    if (!ok) return;
-    std::lock_guard lock(mu);
-    // Command 4 hands the line on to the next device of the list.
-    if (devices[current].personality.advance == Advance::OnCommand4 && current + 1 < devices.size()) {
-      ++current;
-      counters.personality = current;
-      changed.notify_all();
-    }
+    // The answer is recorded under the device that took the command; command 4
+    // then hands the line on to the next device of the list.
+    Reply(r, ok ? kAck : kNak, {}, [&] {
+      std::lock_guard lock(mu);
+      if (ok && devices[current].personality.advance == Advance::OnCommand4 && current + 1 < devices.size()) {
+        ++current;
+        counters.personality = current;
+        changed.notify_all();
+      }
+    });
   }
 
   // Numbers a reception: a byte-identical resend of a refused frame keeps its number.
@@ -741,7 +739,9 @@ struct SimulatedBootloader::Impl {
   }
 
   // Sends the answer with the delays and noise the faults ask for, and records the frame.
-  void Reply(FrameRecord& r, std::uint8_t reply, Clock::duration writeTime) {
+  // `beforeSend` runs after the record and before the answer goes out.
+  void Reply(FrameRecord& r, std::uint8_t reply, Clock::duration writeTime,
+             const std::function<void()>& beforeSend = {}) {
     Clock::duration late{};
     std::vector<std::uint8_t> before, after;
     if (r.frame != 0) {
@@ -754,11 +754,12 @@ struct SimulatedBootloader::Impl {
     }
     if (writeTime + late > Clock::duration::zero()) SleepUntil(Clock::now() + writeTime + late);
     if (!before.empty()) SendRecorded("noise", before);
-    Send({reply});
     r.reply = std::string(1, static_cast<char>(reply));
     r.replyTime = Seconds(Clock::now());
     if (late.count() != 0) r.note += r.note.empty() ? "fault: late" : ", late";
     Record(r);
+    if (beforeSend) beforeSend();
+    Send({reply});
     if (!after.empty()) SendRecorded("noise", after);
   }
 };
