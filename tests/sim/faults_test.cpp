@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -9,6 +12,13 @@
 
 namespace kestovane::sim::simtest {
 namespace {
+
+// Test programs may run side by side: each keeps its files in a folder of its own.
+std::string TempFolder() {
+  const std::string dir = ::testing::TempDir() + "/kestovane_sim_" + std::to_string(::getpid());
+  ::mkdir(dir.c_str(), 0755);
+  return dir;
+}
 
 Bytes Block(std::uint32_t address) { return MemoryFrame(address, Bytes(64, 0), 4); }
 
@@ -108,7 +118,7 @@ TEST(Timing, PacedLineTakesAtLeastTheLineTimeOfEveryByte) {
 }
 
 TEST(Outputs, HexFilesAndTranscriptAreWritten) {
-  const std::string dir = ::testing::TempDir();
+  const std::string dir = TempFolder();
   SimConfig config = ConfigFor(72);
   config.flashHexPath = dir + "/sim_flash.hex";
   config.eepromHexPath = dir + "/sim_eeprom.hex";
@@ -148,7 +158,7 @@ TEST(Outputs, HexFilesAndTranscriptAreWritten) {
 }
 
 TEST(Outputs, SecondPersonalityWritesIndexedFiles) {
-  const std::string dir = ::testing::TempDir();
+  const std::string dir = TempFolder();
   SimConfig config = ConfigFor(72);
   config.personalities.push_back(config.personalities[0]);
   config.flashHexPath = dir + "/sim_two.hex";
@@ -158,7 +168,7 @@ TEST(Outputs, SecondPersonalityWritesIndexedFiles) {
 }
 
 TEST(PortMap, PublishesComLinkAndRemovesItAtStop) {
-  const std::string dir = ::testing::TempDir() + "/sim_ports";
+  const std::string dir = TempFolder() + "/ports";
   SimConfig config = ConfigFor(72);
   config.portDir = dir;
   config.comNumber = 7;
@@ -182,7 +192,7 @@ TEST(PortMap, PublishesComLinkAndRemovesItAtStop) {
 }
 
 TEST(PortMap, RefusesBadComNumbersAndForeignFiles) {
-  const std::string dir = ::testing::TempDir() + "/sim_ports_bad";
+  const std::string dir = TempFolder() + "/ports_bad";
   for (int com : {-1, 258}) {
     SimConfig config = ConfigFor(72);
     config.portDir = dir;
@@ -198,6 +208,16 @@ TEST(PortMap, RefusesBadComNumbersAndForeignFiles) {
   config.comNumber = 9;
   SimulatedBootloader sim(config);
   EXPECT_THROW(sim.Start(), std::runtime_error);
+  // A transcript that cannot be written stops the start and leaves no link.
+  SimConfig unwritable = ConfigFor(72);
+  unwritable.portDir = dir;
+  unwritable.comNumber = 10;
+  unwritable.transcriptPath = dir + "/no/such/folder/t.jsonl";
+  SimulatedBootloader refused(unwritable);
+  EXPECT_THROW(refused.Start(), std::runtime_error);
+  struct stat st{};
+  EXPECT_NE(::lstat((dir + "/COM10").c_str(), &st), 0);
+
   std::ifstream kept(file);
   std::string text;
   std::getline(kept, text);

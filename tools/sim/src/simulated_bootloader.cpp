@@ -196,6 +196,24 @@ struct SimulatedBootloader::Impl {
 
   void Open() {
     if (opened) throw std::runtime_error("the simulator is already running");
+    try {
+      OpenLine();
+    } catch (...) {
+      // A half-opened line leaves no link or descriptor behind.
+      if (line) RemoveLink();
+      line.reset();
+      for (int& fd : wake) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+      }
+      throw;
+    }
+    start = lastByte = rxLineFree = txLineFree = Clock::now();
+    stopRequested = false;
+    opened = true;
+  }
+
+  void OpenLine() {
     if (config.ttyPath.empty()) {
       line = OpenPseudoTerminal();
       if (config.comNumber != 0) MakeLink();
@@ -207,9 +225,6 @@ struct SimulatedBootloader::Impl {
       transcriptFile.open(config.transcriptPath, std::ios::trunc);
       if (!transcriptFile) throw std::runtime_error("cannot write the transcript " + config.transcriptPath);
     }
-    start = lastByte = rxLineFree = txLineFree = Clock::now();
-    stopRequested = false;
-    opened = true;
   }
 
   void MakeLink() {
