@@ -44,7 +44,7 @@ Line:
   --handshake LIST     handshake bytes answered, e.g. 0xC2,0xC5 [0xC2,0xC5,0xC6]
 
 Frame key:
-  --key K              key constant of the firmware set [0xA5]
+  --key K              key constant of the firmware set [0xA7]
   --no-scramble        frames carry clear data
   --eeprom-keyed       EEPROM bytes travel keyed too
   --access TEXT        access string of the special mode

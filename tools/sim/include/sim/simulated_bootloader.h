@@ -101,7 +101,7 @@ struct SimConfig {
 
   // The frame key: data bytes travel as clear XOR ((low address byte + key) mod 256).
   bool scramble = true;
-  std::uint8_t keyConstant = 0xA5;
+  std::uint8_t keyConstant = 0xA7;  // the key of the firmware set in firmware/
   bool eepromKeyed = false;  // EEPROM bytes travel in clear
   std::string accessString = "T7r2Qm9Kx4Vb8Ne";
 
