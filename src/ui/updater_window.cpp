@@ -5,6 +5,7 @@
 
 #include "app/personality.h"
 #include "catalogue/catalogue.h"
+#include "remote/udp_listener.h"
 #include "protocol/exchange.h"
 #include "serial/port_channel.h"
 #include "settings/settings_store.h"
@@ -70,6 +71,7 @@ void TForm1::Created() {
   // for texts; it is never set up.
   if (CurrentPersonality != Personality::Updater) return;
 
+  StartRemoteListenerIfAsked();
   const std::string label = GetCatalogueLabel();
   auto holds = [&label](std::string_view code) { return label.find(code) != std::string::npos; };
 

@@ -3,6 +3,7 @@
 #include "app/feedback.h"
 #include "app/personality.h"
 #include "catalogue/catalogue.h"
+#include "remote/udp_listener.h"
 #include "protocol/exchange.h"
 #include "serial/port_channel.h"
 #include "settings/settings_store.h"
@@ -37,6 +38,7 @@ TForm5::TForm5() : TForm("Form5", 630, 181, 274, 100) {
 }
 
 void TForm5::Created() {
+  StartRemoteListenerIfAsked();
   SetCaption(PersonalityTitle(Personality::Upgrade));
   SetHint(Caption());
   const std::string label = GetCatalogueLabel();

@@ -7,6 +7,7 @@
 #include "app/personality.h"
 #include "app/startup.h"
 #include "protocol/exchange.h"
+#include "remote/udp_listener.h"
 #include "serial/port_channel.h"
 #include "settings/settings_store.h"
 #include "ui/loader_window.h"
@@ -32,6 +33,8 @@ void ResetProgram() {
   CatalogueLabel = nullptr;
   ResetPanelIndices();
   ResetPortTable();
+  RemoteListener.reset();
+  RemoteListenerPort = kRemoteListenerPort;
   ResetSettingsProblems();
 }
 
