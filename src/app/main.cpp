@@ -1,8 +1,13 @@
-// The program's entry: a Qt display when there is one, otherwise headless.
+// The program's entry: console mode when asked for, a Qt display when there
+// is one.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/console_mode.h"
 #include "app/startup.h"
+#include "platform/console_renderer.h"
 #include "platform/forms.h"
 
 #ifdef KESTOVANE_HAVE_QT
@@ -24,13 +29,27 @@ bool DisplayPresent() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  using namespace kestovane;
+  const ProgramOptions options = ParseProgramOptions(argc, argv);
+  if (!options.error.empty()) {
+    std::fprintf(stderr, "kestovane: %s\n\n%s", options.error.c_str(), HelpText().c_str());
+    return kExitUsage;
+  }
+  if (options.help) {
+    std::fputs(HelpText().c_str(), stdout);
+    return 0;
+  }
+  if (options.console) {
+    ConsoleRenderer renderer(stdout, isatty(STDOUT_FILENO) != 0);
+    return RunConsole(argc, argv, options, renderer);
+  }
 #ifdef KESTOVANE_HAVE_QT
   if (DisplayPresent()) {
     QApplication qapp(argc, argv);
-    kestovane::QtRenderer renderer;
-    return kestovane::RunProgram(argc, argv, &renderer);
+    QtRenderer renderer;
+    return RunProgram(argc, argv, &renderer);
   }
 #endif
-  std::fprintf(stderr, "kestovane: no display to show the window on (set DISPLAY)\n");
-  return 1;
+  std::fprintf(stderr, "kestovane: no display to show the window on; use --console to run without one\n");
+  return kExitUsage;
 }
