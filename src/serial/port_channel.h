@@ -5,7 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+
+struct termios;
 
 namespace kestovane {
 
@@ -55,5 +58,30 @@ int PortDescriptor(int index);
 
 // Every entry closed and both indexes back to their start values.
 void ResetPortTable();
+
+// The device a port name stands for. A link named like the port ("COM5") in
+// the port map folder wins; without one the fixed mapping applies:
+// COM1..COM32 -> /dev/ttyS0..31, COM33..COM64 -> /dev/ttyUSB0..31,
+// COM65..COM96 -> /dev/ttyACM0..31. Empty for an index outside 0..256 and
+// for a port that neither maps.
+std::string PortDevicePath(int index);
+// The port map folder: $KESTOVANE_PORT_DIR when set, else
+// $XDG_CONFIG_HOME/kestovane/ports (XDG_CONFIG_HOME defaults to ~/.config).
+std::string PortMapFolder();
+
+// Where the reasons a port cannot be used go, for a person to read ("Invalid
+// Port Com" alone does not say why). Defaults to standard error; an empty
+// function restores the default.
+using PortDiagnosticSink = std::function<void(const std::string&)>;
+void SetPortDiagnosticSink(PortDiagnosticSink sink);
+
+// The operating system calls the channel configures a line with; tests put
+// in failing ones to reach the refusals a real driver rarely gives.
+struct PortLineCalls {
+  int (*getAttributes)(int fd, ::termios* t);
+  int (*setAttributes)(int fd, int when, const ::termios* t);
+};
+// Replaces the calls; nullptr restores the system's.
+void SetPortLineCalls(const PortLineCalls* calls);
 
 }  // namespace kestovane

@@ -3,6 +3,8 @@
 #include "app/feedback.h"
 #include "app/personality.h"
 #include "protocol/exchange.h"
+#include "serial/port_channel.h"
+#include "settings/settings_store.h"
 
 namespace kestovane {
 
@@ -65,6 +67,7 @@ TForm6::TForm6() : TForm("Form6", 635, 255, 183, 150) {
   ChangePort1 = Add<TMenuItem>("ChangePort1", this, "&Change Port");
 
   Button2->OnClick = [this] { Button2Click(); };
+  OnClose = [this] { FormClose(); };
 }
 
 void TForm6::clearLabel() {
@@ -87,6 +90,19 @@ void TForm6::Created() {
   clearLabel();
   Label5->SetCaption(label);
 
+  // The port chosen in an earlier run. The opened index is set apart from
+  // it so the first search opens afresh; when it comes out negative (nothing
+  // stored, or a stored -2 or below) the operator is asked for a port.
+  const std::string com = ReadSetting("com", 2);
+  if (!com.empty()) {
+    SelectedPortIndex = PortIndexFromText(com);
+    OpenedPortIndex = static_cast<int16_t>(SelectedPortIndex + 1);
+  } else {
+    SelectedPortIndex = 0;
+    OpenedPortIndex = -1;
+  }
+  if (OpenedPortIndex < 0) Label1->SetCaption("Port not valid. Select a new port.");
+
   LoaderVariant = LoaderVariantFor(label);
   // Variant 1 boards come without the logo and are marked in the caption.
   if (LoaderVariant == 1) {
@@ -95,6 +111,11 @@ void TForm6::Created() {
   } else {
     Image1->Show();
   }
+}
+
+void TForm6::FormClose() {
+  if (SelectedPortIndex == OpenedPortIndex) ClosePort(SelectedPortIndex);
+  WriteSetting("com", PortIndexText(SelectedPortIndex), 2);
 }
 
 void TForm6::Button2Click() {

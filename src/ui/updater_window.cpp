@@ -5,6 +5,8 @@
 
 #include "app/personality.h"
 #include "protocol/exchange.h"
+#include "serial/port_channel.h"
+#include "settings/settings_store.h"
 #include "ui/version.h"
 
 namespace kestovane {
@@ -59,6 +61,7 @@ TForm1::TForm1() : TForm("Form1", 511, 265, 137, 200) {
 
   Button2->OnClick = [this] { Button2Click(); };
   Label1->OnDblClick = [this] { Label1DblClick(); };
+  OnClose = [this] { FormClose(); };
 }
 
 void TForm1::Created() {
@@ -88,11 +91,24 @@ void TForm1::Created() {
   SetHint(Caption());
   Application->SetTitle(label);
   Label1->SetCaption(label);
+
+  // The port chosen in an earlier run; one below it marks that none is open
+  // yet, so the first search opens it.
+  const std::string com = ReadSetting("com", 0);
+  SelectedPortIndex = com.empty() ? int16_t{0} : PortIndexFromText(com);
+  OpenedPortIndex = static_cast<int16_t>(SelectedPortIndex - 1);
+
+  ShowPortLabel(StatusBar1);
 }
 
 void TForm1::Button2Click() {
   Button2->Hide();
   abortRequested = 1;
+}
+
+void TForm1::FormClose() {
+  if (SelectedPortIndex == OpenedPortIndex) ClosePort(SelectedPortIndex);
+  WriteSetting("com", PortIndexText(SelectedPortIndex), 0);
 }
 
 void TForm1::Label1DblClick() {

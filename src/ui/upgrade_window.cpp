@@ -3,6 +3,8 @@
 #include "app/feedback.h"
 #include "app/personality.h"
 #include "protocol/exchange.h"
+#include "serial/port_channel.h"
+#include "settings/settings_store.h"
 
 namespace kestovane {
 
@@ -30,6 +32,7 @@ TForm5::TForm5() : TForm("Form5", 630, 181, 274, 100) {
   SerialPort1 = Add<TMenuItem>("SerialPort1", this, "Serial Port");
 
   Button2->OnClick = [this] { Button2Click(); };
+  OnClose = [this] { FormClose(); };
 }
 
 void TForm5::Created() {
@@ -37,6 +40,14 @@ void TForm5::Created() {
   SetHint(Caption());
   const std::string label = GetCatalogueLabel();
   Application->SetTitle(label);
+
+  // The port chosen in an earlier run; one below it marks that none is open
+  // yet, so the first search opens it.
+  const std::string com = ReadSetting("com", 1);
+  SelectedPortIndex = com.empty() ? int16_t{0} : PortIndexFromText(com);
+  OpenedPortIndex = static_cast<int16_t>(SelectedPortIndex - 1);
+
+  ShowPortLabel(StatusBar1);
 
   // Device texts share the wide panel with the info texts in this window.
   DevicePanel = 3;
@@ -46,6 +57,11 @@ void TForm5::Created() {
     ProgressBar1->SetWidth(ProgressBar1->Width() - ProgressBar2->Width() - 5);
     ProgressBar2->Show();
   }
+}
+
+void TForm5::FormClose() {
+  if (SelectedPortIndex == OpenedPortIndex) ClosePort(SelectedPortIndex);
+  WriteSetting("com", PortIndexText(SelectedPortIndex), 1);
 }
 
 void TForm5::Button2Click() {
