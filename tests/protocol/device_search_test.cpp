@@ -58,6 +58,92 @@ WindowBars BarsOfTheWindow() {
   return {Form1->ProgressBar1, Form1->StatusBar1};
 }
 
+// The search against the simulated bootloader.
+class SearchSimulator : public ::testing::Test {
+ protected:
+  void Start(const char* label, sim::SimConfig config) {
+    testing::FreshProtocol(label);
+    device_ = testing::StartSimulator(std::move(config));
+    bars_ = BarsOfTheWindow();
+    bars_.progress->Form()->Show();
+  }
+  int16_t Search() { return SearchDevice(bars_.progress, bars_.status); }
+  uint32_t Handshakes(uint32_t expected) const {
+    return testing::SettledCounters(*device_, [&](const sim::Counters& c) { return c.handshakes >= expected; })
+        .handshakes;
+  }
+
+  std::unique_ptr<sim::SimulatedBootloader> device_;
+  WindowBars bars_{};
+};
+
+TEST_F(SearchSimulator, FindsTheBootloaderAndCommitsItsIdentity) {
+  sim::SimConfig config;
+  config.personalities[0].deviceCode = 72;
+  config.personalities[0].version = 9;
+  config.personalities[0].printCode = 0x21;
+  config.personalities[0].preparationCode = 0x04;
+  Start(nullptr, config);
+  Identity.protectedStart = 0x100;
+  Identity.infoText[0] = 'x';
+  EXPECT_EQ(Search(), kDeviceFound);
+  EXPECT_EQ(Identity.bootloaderVersion, 9);
+  EXPECT_EQ(Identity.deviceCode, 72);
+  EXPECT_EQ(Identity.printCode, 0x21);
+  EXPECT_EQ(Identity.preparationCode, 0x04);
+  EXPECT_EQ(Identity.identitySeen, 1);
+  EXPECT_EQ(Identity.protectedStart, 0);
+  EXPECT_EQ(OpenedPortIndex, SelectedPortIndex);
+  EXPECT_EQ(FrameBuffer[0], kHandshakeUpdater);
+  EXPECT_EQ(Form1->StatusBar1->PanelText(PortPanel), "COM13");
+  EXPECT_TRUE(Form1->Button2->Visible());  // the run goes on: still busy
+  EXPECT_EQ(Handshakes(1), 1u);
+}
+
+TEST_F(SearchSimulator, AnswerAtTheThirdTry) {
+  sim::SimConfig config;
+  config.answerFromHandshake = 3;
+  Start(nullptr, config);
+  EXPECT_EQ(Search(), kDeviceFound);
+  EXPECT_EQ(Handshakes(3), 3u);
+  EXPECT_EQ(Form1->StatusBar1->PanelText(OperationPanel), "Try 2");
+  EXPECT_EQ(Identity.deviceCode, 72);
+}
+
+struct HandshakeCase {
+  const char* label;
+  int forcedVariant;  // -1: as the window set it
+  uint8_t byte;
+};
+
+std::ostream& operator<<(std::ostream& os, const HandshakeCase& c) {
+  return os << (c.label ? c.label : "(default)") << " variant " << c.forcedVariant;
+}
+
+// The bootloader answers only the expected byte, so a found device proves it.
+class HandshakeByteOf : public SearchSimulator, public ::testing::WithParamInterface<HandshakeCase> {};
+
+TEST_P(HandshakeByteOf, PersonalityAndVariant) {
+  sim::SimConfig config;
+  config.handshakeBytes = {GetParam().byte};
+  Start(GetParam().label, config);
+  if (GetParam().forcedVariant >= 0) LoaderVariant = static_cast<uint8_t>(GetParam().forcedVariant);
+  EXPECT_EQ(HandshakeByte(), GetParam().byte);
+  EXPECT_EQ(Search(), kDeviceFound);
+  EXPECT_EQ(Handshakes(1), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, HandshakeByteOf,
+    ::testing::Values(HandshakeCase{.label = nullptr, .forcedVariant = -1, .byte = 0xC2},
+                      HandshakeCase{.label = "VEX 1C 01.05.00.02", .forcedVariant = -1, .byte = 0xC5},
+                      HandshakeCase{.label = "VEX 1C 01.05.00.02", .forcedVariant = 1, .byte = 0xC5},
+                      HandshakeCase{.label = "G. 3", .forcedVariant = -1, .byte = 0xC2},
+                      HandshakeCase{.label = "ZNA 3", .forcedVariant = -1, .byte = 0xC6},
+                      HandshakeCase{.label = "VANTO 3", .forcedVariant = -1, .byte = 0xC5}));
+
+// The search against a scripted line, for what the bootloader does not do
+// on request: split its answer, refuse handshakes, or stay silent.
 class DeviceSearch : public ::testing::Test {
  protected:
   void Start(const char* label, PtyPeer::Handler handler) {
@@ -80,32 +166,6 @@ class DeviceSearch : public ::testing::Test {
   WindowBars bars_{};
 };
 
-TEST_F(DeviceSearch, FindsTheBootloaderAndCommitsItsIdentity) {
-  Start(nullptr, AnswerHandshakes(1));
-  Identity.protectedStart = 0x100;
-  Identity.infoText[0] = 'x';
-  EXPECT_EQ(Search(), kDeviceFound);
-  EXPECT_EQ(Identity.bootloaderVersion, 0x09);
-  EXPECT_EQ(Identity.deviceCode, 0x48);
-  EXPECT_EQ(Identity.printCode, 0x10);
-  EXPECT_EQ(Identity.preparationCode, 0x03);
-  EXPECT_EQ(Identity.identitySeen, 1);
-  EXPECT_EQ(Identity.protectedStart, 0);
-  EXPECT_EQ(Identity.infoText[0], 0);
-  EXPECT_EQ(OpenedPortIndex, SelectedPortIndex);
-  EXPECT_EQ(FrameBuffer[0], kHandshakeUpdater);
-  EXPECT_EQ(Form1->StatusBar1->PanelText(PortPanel), "COM11");
-  EXPECT_TRUE(Form1->Button2->Visible());  // the run goes on: still busy
-}
-
-TEST_F(DeviceSearch, AnswerAtTheThirdTry) {
-  Start(nullptr, AnswerHandshakes(3));
-  EXPECT_EQ(Search(), kDeviceFound);
-  EXPECT_EQ(Handshakes(3), 3u);
-  EXPECT_EQ(Form1->StatusBar1->PanelText(OperationPanel), "Try 2");
-  EXPECT_EQ(Identity.deviceCode, 0x48);
-}
-
 TEST_F(DeviceSearch, IdentitySplitOverTwoReads) {
   Start(nullptr, AnswerHandshakes(1, kIdentityReply, milliseconds(30)));
   EXPECT_EQ(Search(), kDeviceFound);
@@ -121,34 +181,6 @@ TEST_F(DeviceSearch, RefusalsCountAsSilence) {
   EXPECT_EQ(Search(), kDeviceNotFound);
   EXPECT_EQ(Handshakes(100), 100u);
 }
-
-struct HandshakeCase {
-  const char* label;
-  int forcedVariant;  // -1: as the window set it
-  uint8_t byte;
-};
-
-std::ostream& operator<<(std::ostream& os, const HandshakeCase& c) {
-  return os << (c.label ? c.label : "(default)") << " variant " << c.forcedVariant;
-}
-
-class HandshakeByteOf : public DeviceSearch, public ::testing::WithParamInterface<HandshakeCase> {};
-
-TEST_P(HandshakeByteOf, PersonalityAndVariant) {
-  Start(GetParam().label, AnswerHandshakes(1));
-  if (GetParam().forcedVariant >= 0) LoaderVariant = static_cast<uint8_t>(GetParam().forcedVariant);
-  EXPECT_EQ(Search(), kDeviceFound);
-  EXPECT_EQ(peer_->Received(), Bytes{GetParam().byte});
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Windows, HandshakeByteOf,
-    ::testing::Values(HandshakeCase{.label = nullptr, .forcedVariant = -1, .byte = 0xC2},
-                      HandshakeCase{.label = "VEX 1C 01.05.00.02", .forcedVariant = -1, .byte = 0xC5},
-                      HandshakeCase{.label = "VEX 1C 01.05.00.02", .forcedVariant = 1, .byte = 0xC5},
-                      HandshakeCase{.label = "G. 3", .forcedVariant = -1, .byte = 0xC2},
-                      HandshakeCase{.label = "ZNA 3", .forcedVariant = -1, .byte = 0xC6},
-                      HandshakeCase{.label = "VANTO 3", .forcedVariant = -1, .byte = 0xC5}));
 
 // What each window shows while nothing answers: the bar counts down in the
 // Loader and Upgrade windows and stays still in the Updater window.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/feedback.h"
+#include "protocol/device_search.h"
 #include "protocol_support.h"
 #include "ui/updater_window.h"
 
@@ -13,10 +14,8 @@ namespace kestovane {
 namespace {
 
 using std::chrono::milliseconds;
-using testing::AnswerFrames;
 using testing::FakeClock;
 using testing::PanelRecorder;
-using testing::PtyPeer;
 using testing::ScopedClock;
 
 using Bytes = std::vector<uint8_t>;
@@ -96,81 +95,90 @@ TEST(PumpMessages, RunsOneCyclePerFiveMillisecondsStarted) {
   }
 }
 
-// The exchange through the serial channel, with a peer on a pseudo-terminal
-// that answers each frame as the test says.
+// The exchange through the serial channel with the simulated bootloader,
+// which the search has found. The frames are EEPROM frames: the smallest the
+// bootloader writes.
 class Exchange : public ::testing::Test {
  protected:
-  static constexpr size_t kPayload = 4;
-  static constexpr size_t kOnWire = kPayload + 1;
-
-  void Connect(std::vector<Bytes> replies) {
+  void Connect(std::vector<sim::Fault> faults = {}) {
     testing::FreshProtocol();
     Form1->Show();
-    ShowBusy();
-    peer_ = std::make_unique<PtyPeer>(9, AnswerFrames(kOnWire, std::move(replies)));
-    SelectedPortIndex = peer_->PortIndex();
-    ReopenSelectedPort();
-    ASSERT_EQ(CheckPort(SelectedPortIndex), 0);
-    const uint8_t payload[kPayload] = {0x00, 0x01, 0x00, 0x40};
+    sim::SimConfig config;
+    config.faults = std::move(faults);
+    device_ = testing::StartSimulator(std::move(config));
+    ASSERT_EQ(SearchDevice(Form1->ProgressBar1, Form1->StatusBar1), 0);
+    BuildEepromFrame(0, 0x5A);
+  }
+  static void BuildEepromFrame(uint8_t index, uint8_t data) {
+    const uint8_t payload[kPayload] = {0x40, index, data, 0x01, 0x00};
     std::copy(payload, payload + kPayload, FrameBuffer);
   }
-  // The sends the peer got once `expected` of them came; a short settle
-  // catches any extra ones.
-  size_t Sends(size_t expected) const {
-    peer_->AwaitReceived(expected * kOnWire);
-    peer_->AwaitReceived(expected * kOnWire + 1, milliseconds(20));
-    return peer_->ReceivedCount() / kOnWire;
+  // The frames the bootloader got, resends included, once `expected` came.
+  uint32_t Sends(uint32_t expected) const {
+    return testing::SettledCounters(*device_, [&](const sim::Counters& c) { return c.frames >= expected; }).frames;
   }
 
-  std::unique_ptr<PtyPeer> peer_;
+  static constexpr size_t kPayload = 5;
+  std::unique_ptr<sim::SimulatedBootloader> device_;
 };
 
+// A fault of the first programming frame.
+sim::Fault OnFirstFrame(sim::FaultKind kind, uint32_t times = 1, std::vector<uint8_t> noise = {}) {
+  return {.kind = kind, .frame = 1, .times = times, .delay = {}, .noise = std::move(noise)};
+}
+sim::Fault Refuse(uint32_t times) { return OnFirstFrame(sim::FaultKind::Refuse, times); }
+
 TEST_F(Exchange, AcceptedFrameGoesOutOnceWithItsChecksum) {
-  Connect({{'K'}});
+  Connect();
   EXPECT_EQ(SendFrame(FrameBuffer, kPayload), kFrameAccepted);
+  EXPECT_EQ(FrameBuffer[kPayload], FrameChecksum(FrameBuffer, kPayload));
   EXPECT_EQ(Sends(1), 1u);
-  EXPECT_EQ(peer_->Received(), (Bytes{0x00, 0x01, 0x00, 0x40, 0xBF}));
+  EXPECT_EQ(device_->Eeprom()[0], 0x5A);
+  EXPECT_EQ(device_->GetCounters().checksumErrors, 0u);
 }
 
 TEST_F(Exchange, FiveRefusalsEndInChecksumError) {
-  Connect({{'N'}, {'N'}, {'N'}, {'N'}, {'N'}, {'K'}});
+  Connect({Refuse(5)});
   PanelRecorder panel(Form1->StatusBar1, OperationPanel);
   const int16_t result = SendFrame(FrameBuffer, kPayload);
   EXPECT_EQ(result, kRefusedFiveTimes);
   EXPECT_EQ(Sends(5), 5u);
-  EXPECT_EQ(panel.texts, (std::vector<std::string>{"", "Resend 0", "Resend 1", "Resend 2", "Resend 3", "Resend 4"}));
+  EXPECT_EQ(panel.texts, (std::vector<std::string>{"Try 0", "Resend 0", "Resend 1", "Resend 2", "Resend 3",
+                                                   "Resend 4"}));
   ShowExchangeError(result);
   EXPECT_EQ(Form1->Label2->Caption(), " CHK Error !! ");
+  EXPECT_EQ(Form1->Label2->Color(), clRed);
 }
 
 TEST_F(Exchange, RefusalThenAcceptance) {
-  Connect({{'N'}, {'K'}});
+  Connect({Refuse(1)});
   EXPECT_EQ(SendFrame(FrameBuffer, kPayload), kFrameAccepted);
   EXPECT_EQ(Sends(2), 2u);
   EXPECT_EQ(Form1->StatusBar1->PanelText(OperationPanel), "Resend 0");
+  EXPECT_EQ(device_->Eeprom()[0], 0x5A);
 }
 
 TEST_F(Exchange, SilenceIsNoAnswerWithoutResend) {
-  Connect({});
+  Connect({OnFirstFrame(sim::FaultKind::Silent)});
   FakeClock clock;
   ScopedClock use(clock);
   EXPECT_EQ(SendFrame(FrameBuffer, kPayload), kNoAnswer);
   EXPECT_EQ(clock.Elapsed(), milliseconds(2000));
   EXPECT_EQ(Sends(1), 1u);
-  EXPECT_EQ(Form1->StatusBar1->PanelText(OperationPanel), "");
+  EXPECT_EQ(Form1->StatusBar1->PanelText(OperationPanel), "Try 0");
 }
 
 TEST_F(Exchange, StopPostedBeforeTheExchangeWinsOverTheAnswer) {
-  Connect({{'K'}});
+  Connect();
   Application->PostClick(Form1->Button2);
   EXPECT_EQ(SendFrame(FrameBuffer, kPayload), kUserAbort);
   EXPECT_EQ(abortRequested, 0);
-  EXPECT_EQ(Sends(1), 1u);
   EXPECT_EQ(WaitCycleCounter, 0);  // ended within the first cycle
+  EXPECT_EQ(Sends(1), 1u);
 }
 
 TEST_F(Exchange, StopDuringTheWaitEndsItWithinOneCycle) {
-  Connect({});
+  Connect({OnFirstFrame(sim::FaultKind::Silent)});
   FakeClock clock;
   ScopedClock use(clock);
   clock.onWait = [&] {
@@ -183,30 +191,35 @@ TEST_F(Exchange, StopDuringTheWaitEndsItWithinOneCycle) {
 }
 
 TEST_F(Exchange, AcknowledgementWinsOverARefusalOfTheSameRead) {
-  Connect({{'K', 'N'}, {'K'}});
+  // A cycle slept whole collects the 'K' and the 'N' that follows it.
+  Connect({OnFirstFrame(sim::FaultKind::NoiseAfter, 1, {'N'})});
+  testing::SleepingClock clock;
+  ScopedClock use(clock);
   EXPECT_EQ(SendFrame(FrameBuffer, kPayload), kFrameAccepted);
   EXPECT_EQ(Identity.nakReceived, 1);  // left for the next send to clear
+  BuildEepromFrame(1, 0xA5);
   EXPECT_EQ(SendFrame(FrameBuffer, kPayload), kFrameAccepted);
   EXPECT_EQ(Sends(2), 2u);
-  EXPECT_EQ(Form1->StatusBar1->PanelText(OperationPanel), "");
+  EXPECT_EQ(Form1->StatusBar1->PanelText(OperationPanel), "Try 0");
+  EXPECT_EQ(device_->Eeprom()[1], 0xA5);
 }
 
 TEST_F(Exchange, ClosedPortIsSilence) {
-  Connect({{'K'}});
+  Connect();
   ClosePort(SelectedPortIndex);
   FakeClock clock;
   ScopedClock use(clock);
   EXPECT_EQ(SendFrame(FrameBuffer, kPayload), kNoAnswer);
-  EXPECT_EQ(Sends(0), 0u);
+  EXPECT_EQ(device_->GetCounters().frames, 0u);
 }
 
 TEST_F(Exchange, FrameWithoutRoomForItsChecksumIsNotSent) {
-  Connect({{'K'}});
+  Connect();
   FrameBuffer[kFrameBufferSize - 1] = 0x5A;
   EXPECT_EQ(SendFrame(FrameBuffer, kFrameBufferSize), kNoAnswer);
   EXPECT_EQ(SendFrame(FrameBuffer + 10, kFrameBufferSize - 10), kNoAnswer);
   EXPECT_EQ(FrameBuffer[kFrameBufferSize - 1], 0x5A);
-  EXPECT_EQ(Sends(0), 0u);
+  EXPECT_EQ(device_->GetCounters().frames, 0u);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "protocol/exchange.h"
 #include "protocol/reply_parser.h"
 #include "serial/port_channel.h"
+#include "sim/simulated_bootloader.h"
 #include "support/program.h"
 #include "support/pty_peer.h"
 
@@ -52,6 +55,17 @@ class FakeClock final : public WaitClock {
   TimePoint now_{};
 };
 
+// The cycle as it was first meant: sleep it whole, whatever arrives. Bytes
+// that come within one cycle are then read together.
+class SleepingClock final : public WaitClock {
+ public:
+  TimePoint Now() override { return std::chrono::steady_clock::now(); }
+  bool WaitForInput(int, std::chrono::microseconds timeout) override {
+    std::this_thread::sleep_for(timeout);
+    return false;
+  }
+};
+
 // Puts a clock in place for the life of a test.
 class ScopedClock {
  public:
@@ -88,6 +102,25 @@ inline PtyPeer::Handler AnswerFrames(size_t frameBytes, std::vector<std::vector<
     got = 0;
     if (next < replies.size()) peer.Send(replies[next++]);
   };
+}
+
+// The simulated bootloader on a pseudo-terminal published as COM<comNumber>
+// and selected, its port not yet opened.
+inline std::unique_ptr<sim::SimulatedBootloader> StartSimulator(sim::SimConfig config, int comNumber = 13) {
+  config.portDir = PrivatePortDir();
+  config.comNumber = comNumber;
+  auto device = std::make_unique<sim::SimulatedBootloader>(std::move(config));
+  device->Start();
+  SelectedPortIndex = static_cast<int16_t>(comNumber - 1);
+  return device;
+}
+
+// The simulator's counters once the predicate holds (it serves the line on
+// its own thread, a little behind the program's writes).
+inline sim::Counters SettledCounters(const sim::SimulatedBootloader& device,
+                                     const std::function<bool(const sim::Counters&)>& done) {
+  device.WaitUntil(done, std::chrono::seconds(2));
+  return device.GetCounters();
 }
 
 }  // namespace kestovane::testing
