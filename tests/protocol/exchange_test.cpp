@@ -222,5 +222,21 @@ TEST_F(Exchange, FrameWithoutRoomForItsChecksumIsNotSent) {
   EXPECT_EQ(device_->GetCounters().frames, 0u);
 }
 
+TEST(WaitForReplyOnALostLine, SleepsOutItsCyclesInsteadOfSpinning) {
+  // A hung-up line keeps its descriptor readable without giving bytes; a
+  // wait that kept waking on it would never let this clock move.
+  testing::FreshProtocol();
+  auto peer = std::make_unique<testing::PtyPeer>(17);
+  SelectedPortIndex = peer->PortIndex();
+  ReopenSelectedPort();
+  ASSERT_EQ(CheckPort(SelectedPortIndex), 0);
+  peer.reset();
+  FakeClock clock;
+  ScopedClock use(clock);
+  EXPECT_EQ(WaitForReply(100), kWaitSilence);
+  EXPECT_EQ(clock.Elapsed(), milliseconds(100));
+  EXPECT_LE(clock.waits, 2 * 20);
+}
+
 }  // namespace
 }  // namespace kestovane
