@@ -10,6 +10,7 @@
 // Both are printed for the wait as built (a cycle ends when the port has
 // bytes) and, for comparison, for a wait that sleeps every 5 ms cycle whole.
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -122,6 +123,37 @@ int Run(const char* title, bool wakeOnInput, int com) {
   return 0;
 }
 
+double CpuMs() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
+
+// What a silent wait costs: the full 2000 ms, and almost no processor time.
+int IdleWait(int com) {
+  sim::SimConfig config;
+  config.paceLine = true;
+  config.portDir = getenv("KESTOVANE_PORT_DIR");
+  config.comNumber = com;
+  config.faults = {{.kind = sim::FaultKind::Silent, .frame = 1, .times = 1, .delay = {}, .noise = {}}};
+  sim::SimulatedBootloader device(config);
+  device.Start();
+  SelectedPortIndex = static_cast<int16_t>(com - 1);
+  if (SearchDevice(nullptr, nullptr) != kDeviceFound) return 1;
+  const uint8_t payload[kPayload] = {0x40, 0x00, 0x11, 0x01, 0x00};
+  std::copy(payload, payload + kPayload, FrameBuffer);
+  const double cpu = CpuMs();
+  const auto began = Clock::now();
+  const int16_t result = SendFrame(FrameBuffer, kPayload);
+  const double wall = std::chrono::duration<double, std::milli>(Clock::now() - began).count();
+  std::printf("silent frame: result %d after %.1f ms, processor time %.2f ms (%d cycles)\n", result, wall,
+              CpuMs() - cpu, WaitCycleCounter);
+  ClosePort(SelectedPortIndex);
+  OpenedPortIndex = -1;
+  device.Stop();
+  return 0;
+}
+
 }  // namespace
 
 int main() {
@@ -131,6 +163,7 @@ int main() {
 
   int rc = Run("wait that ends its cycle on port input", true, 21);
   rc |= Run("wait that sleeps every 5 ms cycle whole", false, 22);
+  rc |= IdleWait(23);
   std::filesystem::remove_all(dir);
   return rc;
 }
