@@ -116,6 +116,7 @@ void TForm::SetVisible(bool v) {
 }
 
 void TForm::Close() {
+  if (OnCloseQuery && !OnCloseQuery()) return;
   if (OnClose) OnClose();
   Hide();
   if (Application->MainForm() == this) Application->Terminate();

@@ -299,6 +299,8 @@ class TForm : public TControl {
 
   std::function<void()> OnShow;
   std::function<void()> OnClose;
+  // Asked before a close; false keeps the window open.
+  std::function<bool()> OnCloseQuery;
 
   // The window's creation handler, run by TApplication::CreateForm once the
   // controls exist. An error thrown here leaves CreateForm.

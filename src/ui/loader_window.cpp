@@ -3,7 +3,11 @@
 #include "app/feedback.h"
 #include "app/personality.h"
 #include "catalogue/catalogue.h"
+#include "programming/programming_sequence.h"
+#include "protocol/device_search.h"
 #include "protocol/exchange.h"
+#include "ui/run_guard.h"
+#include "ui/serialsetup.h"
 #include "serial/port_channel.h"
 #include "settings/settings_store.h"
 
@@ -67,7 +71,10 @@ TForm6::TForm6() : TForm("Form6", 635, 255, 183, 150) {
   StatusBar1->Hide();
   ChangePort1 = Add<TMenuItem>("ChangePort1", this, "&Change Port");
 
+  Button1->OnClick = [this] { Button1Click(); };
   Button2->OnClick = [this] { Button2Click(); };
+  ChangePort1->OnClick = [this] { ChangePort1Click(); };
+  OnCloseQuery = [this] { return RunGuard::CloseQuery(this); };
   OnClose = [this] { FormClose(); };
 }
 
@@ -119,6 +126,31 @@ void TForm6::Created() {
 void TForm6::FormClose() {
   if (SelectedPortIndex == OpenedPortIndex) ClosePort(SelectedPortIndex);
   WriteSetting("com", PortIndexText(SelectedPortIndex), 2);
+}
+
+void TForm6::Button1Click() {
+  RunGuard run(this);
+  clearLabel();
+  switch (SearchDevice(ProgressBar1, StatusBar1)) {
+    case -2:
+      ShowStatus("The device is not find.", clBlack);
+      break;
+    case -1:
+      ShowStatus("Port not valid. Select a new port.", clRed);
+      break;
+    case 0:
+      PrgMode(ProgressBar1, StatusBar1);
+      break;
+    default:
+      break;  // stopped: the search has said so
+  }
+}
+
+void TForm6::ChangePort1Click() {
+  Form3->SetBorderStyle(TBorderStyle::bsToolWindow);
+  Form3->SetBounds({Left(), Top(), Form3->Width(), Form3->Height()});
+  Form3->Show();
+  clearLabel();
 }
 
 void TForm6::Button2Click() {

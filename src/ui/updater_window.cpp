@@ -6,7 +6,11 @@
 #include "app/personality.h"
 #include "catalogue/catalogue.h"
 #include "remote/udp_listener.h"
+#include "programming/programming_sequence.h"
+#include "protocol/device_search.h"
 #include "protocol/exchange.h"
+#include "ui/run_guard.h"
+#include "ui/serialsetup.h"
 #include "serial/port_channel.h"
 #include "settings/settings_store.h"
 #include "ui/version.h"
@@ -61,7 +65,10 @@ TForm1::TForm1() : TForm("Form1", 511, 265, 137, 200) {
   StatusBar1->SetBounds({0, 265 - 19, 511, 19});
   S1 = Add<TMenuItem>("S1", this, "&Change port");
 
+  Button1->OnClick = [this] { Button1Click(); };
   Button2->OnClick = [this] { Button2Click(); };
+  S1->OnClick = [this] { S1Click(); };
+  OnCloseQuery = [this] { return RunGuard::CloseQuery(this); };
   Label1->OnDblClick = [this] { Label1DblClick(); };
   OnClose = [this] { FormClose(); };
 }
@@ -103,6 +110,19 @@ void TForm1::Created() {
 
   FillCatalogue();
   ShowPortLabel(StatusBar1);
+}
+
+void TForm1::Button1Click() {
+  RunGuard run(this);
+  if (SearchDevice(ProgressBar1, StatusBar1) == 0) PrgMode(ProgressBar1, StatusBar1);
+}
+
+void TForm1::S1Click() {
+  Label2->Hide();
+  Label2->Repaint();
+  Label3->Hide();
+  Label3->Repaint();
+  Form3->Show();
 }
 
 void TForm1::Button2Click() {

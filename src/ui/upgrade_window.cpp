@@ -4,7 +4,10 @@
 #include "app/personality.h"
 #include "catalogue/catalogue.h"
 #include "remote/udp_listener.h"
+#include "programming/batch.h"
 #include "protocol/exchange.h"
+#include "ui/run_guard.h"
+#include "ui/serialsetup.h"
 #include "serial/port_channel.h"
 #include "settings/settings_store.h"
 
@@ -33,7 +36,10 @@ TForm5::TForm5() : TForm("Form5", 630, 181, 274, 100) {
   StatusBar1->SetBounds({0, 181 - 29, 630, 29});
   SerialPort1 = Add<TMenuItem>("SerialPort1", this, "Serial Port");
 
+  Button1->OnClick = [this] { Button1Click(); };
   Button2->OnClick = [this] { Button2Click(); };
+  SerialPort1->OnClick = [this] { SerialPort1Click(); };
+  OnCloseQuery = [this] { return RunGuard::CloseQuery(this); };
   OnClose = [this] { FormClose(); };
 }
 
@@ -66,6 +72,13 @@ void TForm5::Created() {
 void TForm5::FormClose() {
   if (SelectedPortIndex == OpenedPortIndex) ClosePort(SelectedPortIndex);
   WriteSetting("com", PortIndexText(SelectedPortIndex), 1);
+}
+
+void TForm5::SerialPort1Click() { Form3->Show(); }
+
+void TForm5::Button1Click() {
+  RunGuard run(this);
+  RunBatch(ProgressBar1, StatusBar1, ProgressBar2);
 }
 
 void TForm5::Button2Click() {

@@ -1,0 +1,34 @@
+#include "ui/run_guard.h"
+
+#include "protocol/exchange.h"
+
+namespace kestovane {
+
+namespace {
+bool running = false;
+TForm* closeAfterRun = nullptr;
+}  // namespace
+
+RunGuard::RunGuard(TForm*) {
+  abortRequested = 0;
+  running = true;
+}
+
+RunGuard::~RunGuard() {
+  running = false;
+  if (TForm* form = closeAfterRun) {
+    closeAfterRun = nullptr;
+    form->Close();
+  }
+}
+
+bool RunGuard::Running() { return running; }
+
+bool RunGuard::CloseQuery(TForm* form) {
+  if (!running) return true;
+  abortRequested = 1;
+  closeAfterRun = form;
+  return false;
+}
+
+}  // namespace kestovane
