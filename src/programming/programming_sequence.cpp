@@ -86,7 +86,7 @@ void AwaitInfoRecord() {
 // vector below the bootloader; the rest of the tail is cleared for good.
 void TrimK80FixTail(uint8_t deviceCode) {
   ImageSlot& slot = ImageCatalogue[kGenericRow][deviceCode == 71 ? 8 : 9];
-  for (int32_t i = 4; i < slot.fixTailSize; ++i) slot.fixTail[i] = 0;
+  for (int32_t i = 4; i < slot.fixTailSize && slot.fixTail; ++i) slot.fixTail[i] = 0;
 }
 
 bool Suits(const Run& run) {

@@ -303,7 +303,11 @@ TEST_F(ProgrammingRun, ADeviceThatGoesSilentIsReportedAfterThreeUnansweredBlocks
 }
 
 TEST_F(ProgrammingRun, AFixTailLongerThanABlockIsRefusedInsteadOfWrittenPastTheFrame) {
-  ImageCatalogue[kGenericRow][9].fixTailSize = 65;  // the next program start binds it afresh
+  // A slot whose tail would not fit its block; the next program start binds
+  // the slot afresh.
+  static uint8_t longTail[65] = {};
+  ImageCatalogue[kGenericRow][9].fixTail = longTail;
+  ImageCatalogue[kGenericRow][9].fixTailSize = 65;
   device_ = StartSimulator(Device(72, 9, 20, 0x0a));
   EXPECT_EQ(SearchAndProgram(Form1->ProgressBar1, Form1->StatusBar1), 0);
   EXPECT_EQ(Form1->Label2->Caption(), " Error !! ");
