@@ -25,61 +25,6 @@ using testing::StartSimulator;
 
 constexpr const char* kUpdaterLabel = "PLAIN 1.0";
 
-// Real bytes wake a wait at once; a cycle without bytes polls the line for at
-// most a millisecond of real time and then counts its full 5 ms. A silent
-// device thus costs a fraction of its real time, and an answering one is
-// served as with the real clock.
-class BriefClock final : public WaitClock {
- public:
-  TimePoint Now() override { return now_; }
-  bool WaitForInput(int fd, std::chrono::microseconds timeout) override {
-    if (fd >= 0) {
-      pollfd p{.fd = fd, .events = POLLIN, .revents = 0};
-      if (poll(&p, 1, 1) > 0) return true;
-    }
-    now_ += timeout;
-    return false;
-  }
-
- private:
-  TimePoint now_{};
-};
-
-// The operator at the keyboard: once the condition holds, at the start of a
-// message pump, the action runs (a click posted then is delivered by that
-// same pump).
-class Operator final : public Renderer {
- public:
-  Operator(std::function<bool()> when, std::function<void()> act) : when_(std::move(when)), act_(std::move(act)) {
-    Application->SetRenderer(this);
-  }
-  ~Operator() override { Application->SetRenderer(nullptr); }
-  void Sync(TApplication&) override {}
-  void Poll(TApplication&, int) override {
-    if (!done && when_()) {
-      done = true;
-      act_();
-    }
-  }
-  int MessageBox(const std::string&, const std::string&, unsigned) override { return IDOK; }
-  void ShowError(const std::string&) override {}
-  bool done = false;
-
- private:
-  std::function<bool()> when_;
-  std::function<void()> act_;
-};
-
-sim::SimConfig Device(uint8_t code, uint8_t version, uint8_t print, uint8_t prep) {
-  sim::SimConfig c;
-  c.personalities[0].deviceCode = code;
-  c.personalities[0].version = version;
-  c.personalities[0].printCode = print;
-  c.personalities[0].preparationCode = prep;
-  c.keyConstant = kFrameKeyConstant;
-  return c;
-}
-
 // One search and, when it finds the device, one programming run, as the
 // Updater window's Update button does.
 int8_t SearchAndProgram(TProgressBar* bar, TStatusBar* status) {
@@ -101,6 +46,10 @@ uint8_t ClearByte(const ImageSlot& slot, uint32_t offset, const FamilyGeometry& 
   return slot.image[offset] ^ FrameKey(static_cast<uint8_t>(frameAddress), scrambleSwitch);
 }
 
+using testing::BriefClock;
+using testing::Operator;
+using testing::SimDevice;
+
 class ProgrammingRun : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -115,7 +64,7 @@ class ProgrammingRun : public ::testing::Test {
 };
 
 TEST_F(ProgrammingRun, ThisBuildsK80ImageLandsAsTheWorkedExampleSays) {
-  device_ = StartSimulator(Device(72, 9, 20, 0x0a));
+  device_ = StartSimulator(SimDevice(72, 9, 20, 0x0a));
   ASSERT_EQ(SearchAndProgram(Form1->ProgressBar1, Form1->StatusBar1), 0);
   EXPECT_EQ(Form1->Label2->Caption(), " Program Ok ");
   EXPECT_EQ(Form1->Label2->Color(), clGreen);
@@ -160,7 +109,7 @@ TEST_F(ProgrammingRun, ThisBuildsK80ImageLandsAsTheWorkedExampleSays) {
 }
 
 TEST_F(ProgrammingRun, BlocksWhoseFollowingAddressLiesInTheProtectedRangeAreLeftOut) {
-  sim::SimConfig c = Device(254, 10, 16, 0x04);
+  sim::SimConfig c = SimDevice(254, 10, 16, 0x04);
   c.personalities[0].protectedStart = 0x0800;
   c.personalities[0].protectedCount = 0x0400;
   device_ = StartSimulator(c);
@@ -195,7 +144,7 @@ class RefusedBeforeWriting : public ProgrammingRun, public ::testing::WithParamI
 
 TEST_P(RefusedBeforeWriting, SaysWhyAndSendsNoFrame) {
   const RefusedRun& r = GetParam();
-  device_ = StartSimulator(Device(r.code, r.version, 16, 0x04));
+  device_ = StartSimulator(SimDevice(r.code, r.version, 16, 0x04));
   EXPECT_EQ(SearchAndProgram(Form1->ProgressBar1, Form1->StatusBar1), 0);
   EXPECT_EQ(Form1->Label2->Caption(), r.result);
   EXPECT_EQ(Form1->Label2->Color(), clRed);
@@ -214,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProgrammingRun, AnImageForAnotherBoardIsRefusedWithItsCodes) {
-  device_ = StartSimulator(Device(254, 10, 7, 0x04));
+  device_ = StartSimulator(SimDevice(254, 10, 7, 0x04));
   EXPECT_EQ(SearchAndProgram(Form1->ProgressBar1, Form1->StatusBar1), 0);
   EXPECT_EQ(Form1->Label2->Caption(), "KTW_R0x - Preparation 4");
   EXPECT_EQ(Form1->StatusBar1->PanelText(DevicePanel), "Warning!!");
@@ -223,7 +172,7 @@ TEST_F(ProgrammingRun, AnImageForAnotherBoardIsRefusedWithItsCodes) {
 }
 
 TEST_F(ProgrammingRun, Version32IsProgrammedWithoutInfoRecordOrProtectedRange) {
-  sim::SimConfig c = Device(254, 32, 16, 0x04);
+  sim::SimConfig c = SimDevice(254, 32, 16, 0x04);
   c.personalities[0].protectedStart = 0x0800;
   c.personalities[0].protectedCount = 0x0400;
   c.guardProtectedRange = false;
@@ -236,7 +185,7 @@ TEST_F(ProgrammingRun, Version32IsProgrammedWithoutInfoRecordOrProtectedRange) {
 }
 
 TEST_F(ProgrammingRun, ADeviceWithoutIdentityRecordIsTakenForBoard2AndGetsNoEntryByte) {
-  sim::SimConfig c = Device(254, 0, 99, 0x55);
+  sim::SimConfig c = SimDevice(254, 0, 99, 0x55);
   c.personalities[0].identityRecord = false;
   device_ = StartSimulator(c);
   EXPECT_EQ(SearchAndProgram(Form1->ProgressBar1, Form1->StatusBar1), 0);
@@ -248,7 +197,7 @@ TEST_F(ProgrammingRun, ADeviceWithoutIdentityRecordIsTakenForBoard2AndGetsNoEntr
 }
 
 TEST_F(ProgrammingRun, ABlockRefusedFiveTimesEndsTheRun) {
-  sim::SimConfig c = Device(254, 10, 16, 0x04);
+  sim::SimConfig c = SimDevice(254, 10, 16, 0x04);
   c.faults.push_back(sim::Fault::Refuse(3, 5));
   device_ = StartSimulator(c);
   EXPECT_EQ(SearchAndProgram(Form1->ProgressBar1, Form1->StatusBar1), 0);
@@ -258,7 +207,7 @@ TEST_F(ProgrammingRun, ABlockRefusedFiveTimesEndsTheRun) {
 }
 
 TEST_F(ProgrammingRun, StopDuringTheBlockLoopEndsTheRunWithUserAbort) {
-  device_ = StartSimulator(Device(254, 10, 16, 0x04));
+  device_ = StartSimulator(SimDevice(254, 10, 16, 0x04));
   Operator stop([] { return Form1->StatusBar1->PanelText(OperationPanel) == "Program 02560 (00a00)"; },
                 [] { Application->PostClick(Form1->Button2); });
   EXPECT_EQ(SearchAndProgram(Form1->ProgressBar1, Form1->StatusBar1), 0);
@@ -272,7 +221,7 @@ TEST_F(ProgrammingRun, StopDuringTheBlockLoopEndsTheRunWithUserAbort) {
 }
 
 TEST_F(ProgrammingRun, StopWhileTheEntryByteIsAwaitedStopsBeforeAnythingIsWritten) {
-  device_ = StartSimulator(Device(254, 10, 16, 0x04));
+  device_ = StartSimulator(SimDevice(254, 10, 16, 0x04));
   Operator stop([] { return Form1->StatusBar1->PanelText(OperationPanel) == "Entry in PrgMode"; },
                 [] { Application->PostClick(Form1->Button2); });
   EXPECT_EQ(SearchAndProgram(Form1->ProgressBar1, Form1->StatusBar1), 0);
@@ -281,7 +230,7 @@ TEST_F(ProgrammingRun, StopWhileTheEntryByteIsAwaitedStopsBeforeAnythingIsWritte
 }
 
 TEST_F(ProgrammingRun, OneUnansweredBlockIsToleratedAndTheRunGoesOn) {
-  sim::SimConfig c = Device(254, 10, 16, 0x04);
+  sim::SimConfig c = SimDevice(254, 10, 16, 0x04);
   c.faults.push_back(sim::Fault::Silent(5));
   device_ = StartSimulator(c);
   BriefClock clock;
@@ -292,7 +241,7 @@ TEST_F(ProgrammingRun, OneUnansweredBlockIsToleratedAndTheRunGoesOn) {
 }
 
 TEST_F(ProgrammingRun, ADeviceThatGoesSilentIsReportedAfterThreeUnansweredBlocks) {
-  sim::SimConfig c = Device(254, 10, 16, 0x04);
+  sim::SimConfig c = SimDevice(254, 10, 16, 0x04);
   for (uint32_t n : {5u, 6u, 7u, 8u}) c.faults.push_back(sim::Fault::Silent(n));
   device_ = StartSimulator(c);
   BriefClock clock;
@@ -308,7 +257,7 @@ TEST_F(ProgrammingRun, AFixTailLongerThanABlockIsRefusedInsteadOfWrittenPastTheF
   static uint8_t longTail[65] = {};
   ImageCatalogue[kGenericRow][9].fixTail = longTail;
   ImageCatalogue[kGenericRow][9].fixTailSize = 65;
-  device_ = StartSimulator(Device(72, 9, 20, 0x0a));
+  device_ = StartSimulator(SimDevice(72, 9, 20, 0x0a));
   EXPECT_EQ(SearchAndProgram(Form1->ProgressBar1, Form1->StatusBar1), 0);
   EXPECT_EQ(Form1->Label2->Caption(), " Error !! ");
   EXPECT_EQ(Form1->StatusBar1->PanelText(InfoPanel), "Fix tail too long");
@@ -317,7 +266,7 @@ TEST_F(ProgrammingRun, AFixTailLongerThanABlockIsRefusedInsteadOfWrittenPastTheF
 
 TEST_F(ProgrammingRun, TheUpgradeWindowReportsInItsStatusBar) {
   testing::FreshProtocol("VEX 1C 01.05.00.02");
-  device_ = StartSimulator(Device(254, 10, 16, 0x04));
+  device_ = StartSimulator(SimDevice(254, 10, 16, 0x04));
   ASSERT_EQ(SearchAndProgram(Form5->ProgressBar1, Form5->StatusBar1), 0);
   EXPECT_EQ(Form5->StatusBar1->PanelText(OperationPanel), "Program OK");
   EXPECT_EQ(Form5->StatusBar1->PanelText(3), "Found 24HJ64");

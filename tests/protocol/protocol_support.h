@@ -15,6 +15,7 @@
 #include "protocol/exchange.h"
 #include "protocol/reply_parser.h"
 #include "serial/port_channel.h"
+#include "catalogue/firmware_set.h"
 #include "sim/simulated_bootloader.h"
 #include "support/program.h"
 #include "support/pty_peer.h"
@@ -121,6 +122,62 @@ inline sim::Counters SettledCounters(const sim::SimulatedBootloader& device,
                                      const std::function<bool(const sim::Counters&)>& done) {
   device.WaitUntil(done, std::chrono::seconds(2));
   return device.GetCounters();
+}
+
+// Real bytes wake a wait at once; a cycle without bytes polls the line for at
+// most a millisecond of real time and then counts its full 5 ms. A silent
+// device thus costs a fraction of its real time, and an answering one is
+// served as with the real clock.
+class BriefClock final : public WaitClock {
+ public:
+  TimePoint Now() override { return now_; }
+  bool WaitForInput(int fd, std::chrono::microseconds timeout) override {
+    if (fd >= 0) {
+      pollfd p{.fd = fd, .events = POLLIN, .revents = 0};
+      if (poll(&p, 1, 1) > 0) return true;
+    }
+    now_ += timeout;
+    return false;
+  }
+
+ private:
+  TimePoint now_{};
+};
+
+// The operator at the keyboard: once the condition holds, at the start of a
+// message pump, the action runs (a click posted then is delivered by that
+// same pump).
+class Operator final : public Renderer {
+ public:
+  Operator(std::function<bool()> when, std::function<void()> act) : when_(std::move(when)), act_(std::move(act)) {
+    Application->SetRenderer(this);
+  }
+  ~Operator() override { Application->SetRenderer(nullptr); }
+  void Sync(TApplication&) override {}
+  void Poll(TApplication&, int) override {
+    if (!done && when_()) {
+      done = true;
+      act_();
+    }
+  }
+  int MessageBox(const std::string&, const std::string&, unsigned) override { return IDOK; }
+  void ShowError(const std::string&) override {}
+  bool done = false;
+
+ private:
+  std::function<bool()> when_;
+  std::function<void()> act_;
+};
+
+// A simulated device of this build's firmware set, answering with these codes.
+inline sim::SimConfig SimDevice(uint8_t code, uint8_t version, uint8_t print, uint8_t prep) {
+  sim::SimConfig c;
+  c.personalities[0].deviceCode = code;
+  c.personalities[0].version = version;
+  c.personalities[0].printCode = print;
+  c.personalities[0].preparationCode = prep;
+  c.keyConstant = kFrameKeyConstant;
+  return c;
 }
 
 }  // namespace kestovane::testing
