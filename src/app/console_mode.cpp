@@ -36,7 +36,6 @@ constexpr OutcomeText kOutcomes[] = {
     {.text = " Error !! ", .exit = kExitNoImage},
     {.text = " Incompatible Bootloader !! ", .exit = kExitNoImage},
     {.text = "not suitable apparatus", .exit = kExitNoImage},
-    {.text = " - Preparation ", .exit = kExitNoImage},
     {.text = " not Response ", .exit = kExitTransferFailed},
     {.text = " CHK Error !! ", .exit = kExitTransferFailed},
     {.text = " User Abort !! ", .exit = kExitStopped},
@@ -101,18 +100,19 @@ ProgramOptions ParseProgramOptions(int argc, char** argv) {
 }
 
 ConsoleExit OutcomeOf(const std::vector<std::string>& printed) {
+  // A line reads "Control: text"; the text must be one of the outcomes
+  // exactly (" CHK Error !! " is not " Error !! "), or the refusal of an
+  // image, "<board> - Preparation <code>".
   ConsoleExit outcome = kExitTransferFailed;
-  bool found = false;
   for (const std::string& line : printed) {
-    for (const OutcomeText& o : kOutcomes) {
-      if (line.find(o.text) != std::string::npos) {
-        outcome = o.exit;
-        found = true;
-        break;
-      }
-    }
+    const size_t colon = line.find(": ");
+    const std::string_view text = colon == std::string::npos ? std::string_view(line)
+                                                             : std::string_view(line).substr(colon + 2);
+    for (const OutcomeText& o : kOutcomes)
+      if (text == o.text) outcome = o.exit;
+    if (text.find(" - Preparation ") != std::string_view::npos) outcome = kExitNoImage;
   }
-  return found ? outcome : kExitTransferFailed;
+  return outcome;
 }
 
 int RunConsole(int argc, char** argv, const ProgramOptions& options, ConsoleRenderer& renderer) {
