@@ -343,11 +343,15 @@ int main(int argc, char** argv) {
   const std::string portDir = privateDir + "/ports";
   std::filesystem::create_directories(portDir);
   setenv("KESTOVANE_PORT_DIR", portDir.c_str(), 1);
+  const auto finish = [&](int rc) {
+    std::filesystem::remove_all(privateDir);
+    return rc;
+  };
   testing::StartProgram(BuildCatalogueLabel());
   if (CurrentPersonality != Personality::Upgrade || !Form5 || BatchMode != 0) {
     std::fprintf(stderr, "FAILED: label \"%s\" does not start the Upgrade window outside batch mode\n",
                  BuildCatalogueLabel());
-    return 1;
+    return finish(1);
   }
   std::printf("label \"%s\", Upgrade window, batch mode %d; device writes: flash %lld us, EEPROM %lld us\n\n",
               BuildCatalogueLabel(), BatchMode, static_cast<long long>(options.flashWriteTime.count()),
@@ -372,7 +376,7 @@ int main(int argc, char** argv) {
   // The wait as built.
   std::vector<RunFigures> asBuilt;
   runRound(Wait::AsBuilt, "wait as built (a cycle ends when the port has bytes)", asBuilt);
-  if (!ok) return 1;
+  if (!ok) return finish(1);
   const long residentFirst = ResidentKiB();
   for (const RunFigures& f : asBuilt) {
     ratioMet = ratioMet && f.Wall() / f.Limit() <= kRatioTarget;
@@ -382,7 +386,7 @@ int main(int argc, char** argv) {
   // A wait that sleeps each 5 ms cycle whole, deaf to the port.
   std::vector<RunFigures> sleeping;
   runRound(Wait::SleepsWholeCycle, "\nwait that sleeps every 5 ms cycle whole", sleeping);
-  if (!ok) return 1;
+  if (!ok) return finish(1);
 
   // The timer slack is inherited by threads made afterwards, so the
   // simulator's thread gets it too; 0 puts the default back.
@@ -390,7 +394,7 @@ int main(int argc, char** argv) {
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   runRound(Wait::AsBuilt, "\nwait as built, timer slack 1 ns for the updater and the simulator (diagnostic)", slack);
   prctl(PR_SET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL);
-  if (!ok) return 1;
+  if (!ok) return finish(1);
 
   // More rounds with the built-in clock: resident memory must stay flat.
   std::printf("\nrepeated rounds, built-in clock\n");
@@ -400,7 +404,7 @@ int main(int argc, char** argv) {
   for (int round = 1; round <= options.repeatRounds && ok; ++round) {
     std::vector<RunFigures> r;
     runRound(Wait::BuiltInClock, nullptr, r);
-    if (!ok) return 1;
+    if (!ok) return finish(1);
     std::printf("  round %d:", round);
     for (size_t i = 0; i < r.size(); ++i)
       std::printf("  %s %.1f ms ratio %.3f cpu %.2f%% allocs %llu;", i == 0 ? "dsPIC" : "K80", r[i].Wall() * 1e3,
@@ -431,6 +435,5 @@ int main(int argc, char** argv) {
               residentRepeatFirst, static_cast<unsigned long long>(framesAfterRepeatFirst), residentLast,
               residentLast - residentRepeatFirst);
 
-  std::filesystem::remove_all(privateDir);
-  return ok ? 0 : 1;
+  return finish(ok ? 0 : 1);
 }
