@@ -89,10 +89,12 @@ const std::string& TStatusBar::PanelText(int index) const {
   return panels_[static_cast<size_t>(index)].text;
 }
 
-void TStatusBar::SetPanelText(int index, const std::string& text) {
+void TStatusBar::SetPanelText(int index, std::string_view text) {
   if (index < 0 || index >= PanelCount()) return;
   auto& slot = panels_[static_cast<size_t>(index)].text;
-  Set(slot, text);
+  if (slot == text) return;
+  slot.assign(text);
+  Touch();
 }
 
 int TStatusBar::PanelWidth(int index) const {

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestovane {
@@ -232,7 +233,8 @@ class TStatusBar : public TControl {
   // Reading or writing a panel that does not exist is harmless: the text is
   // empty and a write is dropped, as no writer may index past the bar.
   const std::string& PanelText(int index) const;
-  void SetPanelText(int index, const std::string& text);
+  // Reuses the panel's storage: a text written on every frame allocates nothing.
+  void SetPanelText(int index, std::string_view text);
   int PanelWidth(int index) const;
   const std::vector<TStatusPanel>& Panels() const { return panels_; }
 

@@ -1,7 +1,6 @@
 #include "programming/batch.h"
 
 #include <chrono>
-#include <thread>
 
 #include "catalogue/catalogue.h"
 #include "platform/forms.h"
@@ -27,8 +26,9 @@ size_t BuildSpecialFrame(uint8_t command, const uint8_t* payload, uint8_t length
 
 void RunSpecialAction(uint8_t specialMarker) {
   if (specialMarker == 1) {
-    // A plain sleep: the device needs the time, and nothing may start meanwhile.
-    std::this_thread::sleep_for(std::chrono::milliseconds(kPauseMarkerSleepMs));
+    // A plain sleep, no window messages: the device needs the time, and
+    // nothing may start meanwhile.
+    CurrentWaitClock().WaitForInput(-1, std::chrono::milliseconds(kPauseMarkerSleepMs));
     return;
   }
   if (specialMarker != 2) return;

@@ -39,13 +39,20 @@ struct Run {
   uint8_t column = 0;
 };
 
-void Panel(const Run& run, int32_t index, const std::string& text) { run.status->SetPanelText(index, text); }
+void Panel(const Run& run, int32_t index, std::string_view text) { run.status->SetPanelText(index, text); }
+
+// A formatted text on the stack: the per-frame texts allocate nothing.
+struct Text {
+  char chars[96];
+  operator std::string_view() const { return chars; }
+  operator std::string() const { return chars; }
+};
 
 template <class... Args>
-std::string Format(const char* format, Args... args) {
-  char text[96];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
+Text Format(const char* format, Args... args) {
+  Text t;
+  std::snprintf(t.chars, sizeof t.chars, format, args...);
+  return t;
 }
 
 // The key of the frame whose device address is `address`, for the bytes the

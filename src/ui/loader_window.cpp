@@ -130,6 +130,7 @@ void TForm6::FormClose() {
 
 void TForm6::Button1Click() {
   RunGuard run(this);
+  if (!run.Started()) return;
   clearLabel();
   switch (SearchDevice(ProgressBar1, StatusBar1)) {
     case -2:

@@ -10,11 +10,14 @@ TForm* closeAfterRun = nullptr;
 }  // namespace
 
 RunGuard::RunGuard(TForm*) {
+  if (running) return;
+  started_ = true;
   abortRequested = 0;
   running = true;
 }
 
 RunGuard::~RunGuard() {
+  if (!started_) return;
   running = false;
   if (TForm* form = closeAfterRun) {
     closeAfterRun = nullptr;

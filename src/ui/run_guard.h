@@ -11,8 +11,11 @@ namespace kestovane {
 class RunGuard {
  public:
   // Starts a run of `form`: a stop left over from before it is dropped, so
-  // it cannot abort this run at its first wait.
+  // it cannot abort this run at its first wait. A start pressed while a run
+  // is going (START is shown again during a run's last pauses) starts
+  // nothing: Started() is false and the handler returns.
   explicit RunGuard(TForm* form);
+  bool Started() const { return started_; }
   ~RunGuard();
   RunGuard(const RunGuard&) = delete;
   RunGuard& operator=(const RunGuard&) = delete;
@@ -20,6 +23,9 @@ class RunGuard {
   static bool Running();
   // The window's close query: false (and a stop request) while a run is going.
   static bool CloseQuery(TForm* form);
+
+ private:
+  bool started_ = false;
 };
 
 }  // namespace kestovane

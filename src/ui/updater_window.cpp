@@ -114,6 +114,7 @@ void TForm1::Created() {
 
 void TForm1::Button1Click() {
   RunGuard run(this);
+  if (!run.Started()) return;
   if (SearchDevice(ProgressBar1, StatusBar1) == 0) PrgMode(ProgressBar1, StatusBar1);
 }
 

@@ -78,6 +78,7 @@ void TForm5::SerialPort1Click() { Form3->Show(); }
 
 void TForm5::Button1Click() {
   RunGuard run(this);
+  if (!run.Started()) return;
   RunBatch(ProgressBar1, StatusBar1, ProgressBar2);
 }
 

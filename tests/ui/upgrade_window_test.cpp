@@ -135,3 +135,27 @@ TEST_F(UpgradeWindow, ABatchProgramsEveryPendingFamilyAndMeetsADoneOneWithTheSpe
 
 }  // namespace
 }  // namespace kestovane
+
+namespace kestovane {
+namespace {
+
+TEST_F(UpgradeWindow, AStartPressedWhileARunIsGoingStartsNothing) {
+  Open(kThisBuild);
+  device_ = StartSimulator(SimDevice(254, 10, 16, 0x04));
+  int presses = 0;
+  // START is hidden during a run; a press that still gets through (START is
+  // shown again during a batch's last pause) must not nest a second run.
+  Operator again([] { return Form5->ProgressBar1->Position() >= 1280; },
+                 [&] {
+                   ++presses;
+                   Form5->Button1Click();
+                 });
+  PressStart();
+  EXPECT_EQ(presses, 1);
+  EXPECT_EQ(Operation(), "Program OK");
+  EXPECT_EQ(device_->GetCounters().handshakes, 1u);
+  EXPECT_EQ(device_->GetCounters().fixFrames, 1u);
+}
+
+}  // namespace
+}  // namespace kestovane
