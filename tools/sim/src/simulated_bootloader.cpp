@@ -657,12 +657,14 @@ struct SimulatedBootloader::Impl {
       return;
     }
     const bool fix = r.kind == "fix";
-    Reply(r, *outcome.reply, outcome.writeTime);
-    if (outcome.written) CountAcknowledged(kind, fix);
+    Reply(r, *outcome.reply, outcome.writeTime, [&] {
+      if (outcome.written) CountAcknowledged(kind, fix);
+    });
   }
 
-  // A run counts a frame once its 'K' is on the line: whoever stops the
-  // simulator when the run is complete must not cut off the last answer.
+  // A run counts a frame once the write time has passed and the 'K' is about
+  // to go out, so that whoever has read the 'K' finds the run counted; who
+  // stops the simulator on a complete run leaves the 'K' time to arrive.
   void CountAcknowledged(FrameKind kind, bool fix) {
     std::lock_guard lock(mu);
     RunProgress& run = devices[current].run;

@@ -162,7 +162,7 @@ struct Counters {
 
 // How far a device's programming run (begun by the last handshake or entry
 // byte the device answered) has come, counting only frames that were written
-// and whose 'K' has gone out.
+// and answered 'K' (counted just before the 'K' goes out).
 struct RunProgress {
   bool fixAcknowledged = false;
   std::uint32_t eepromAcknowledged = 0;  // EEPROM frames since the Fix frame
