@@ -7,7 +7,7 @@
 namespace kestovane::sim {
 namespace {
 
-const char kHelp[] = R"(Usage: kestovane-sim [options]
+const char kHelp[] = R"help(Usage: kestovane-sim [options]
 
 Plays a device's resident serial bootloader on a pseudo-terminal, so the
 Kestovane updater can be run against it without hardware.
@@ -72,9 +72,24 @@ Timing:
   --eeprom-write-ms MS time to write an EEPROM byte
   --info-delay MS      pause between the identity answer and the info record
 
-  --quiet              print nothing but errors
+Checking the result (for scripts):
+  --expect-hex FILE    the Intel HEX of the application this device should
+                       hold (given twice: the files are merged). At the stop
+                       prints "device memory holds the image (N bytes)" or
+                       "device memory does NOT hold the image: <reason>" and
+                       exits 0, or 3 when any device does not hold its image
+  --exit-after-programming
+                       stop once every device has completed a programming
+                       run: its Fix frame and then its EEPROM frames answered
+                       (as many as the --expect-hex EEPROM bytes, else the
+                       device's EEPROM size)
+  --exit-idle-ms MS    stop once no programming frame came for MS after the
+                       first one; 0 never [3000 with --exit-after-programming,
+                       else 0]
+
+  --quiet              print nothing but errors and the check
   -h, --help           this text
-)";
+)help";
 
 [[noreturn]] void Fail(const std::string& message) {
   throw std::invalid_argument(message);
@@ -119,6 +134,7 @@ const char* HelpText() { return kHelp; }
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine o;
   o.config.personalities.assign(1, Personality{});
+  bool idleGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&]() -> std::string {
@@ -155,7 +171,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       else if (v == "programmed") p.advance = Advance::AfterProgramming;
       else if (v == "command4") p.advance = Advance::OnCommand4;
       else Fail("--advance takes never, programmed or command4");
-    } else if (a == "--next") o.config.personalities.push_back(Personality{});
+    } else if (a == "--next") {
+      o.config.personalities.push_back(Personality{});
+      o.expectHex.emplace_back();
+    } else if (a == "--expect-hex") {
+      o.expectHex.back().push_back(value());
+      if (o.expectHex.back().back().empty()) Fail("--expect-hex needs a file name");
+    } else if (a == "--exit-after-programming") o.exitRule.afterProgramming = true;
+    else if (a == "--exit-idle-ms") {
+      o.exitRule.idle = std::chrono::milliseconds(Number(a, value(), 3600000));
+      idleGiven = true;
+    }
     else if (a == "--com") c.comNumber = static_cast<int>(Number(a, value(), 257));
     else if (a == "--port-dir") c.portDir = value();
     else if (a == "--tty") c.ttyPath = value();
@@ -194,6 +220,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     else if (a == "--info-delay") c.infoDelay = ms(value());
     else Fail("unknown option '" + a + "' (see --help)");
   }
+  // A run that breaks off must not leave a waiting script hanging.
+  if (o.exitRule.afterProgramming && !idleGiven) o.exitRule.idle = kDefaultExitIdle;
   return o;
 }
 

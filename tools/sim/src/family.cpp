@@ -14,6 +14,7 @@ std::optional<FamilyLayout> LayoutFor(std::uint8_t deviceCode, std::uint8_t boot
   if (family == nullptr) return std::nullopt;
   FamilyLayout layout{};
   layout.family = family;
+  layout.bootloaderVersion = bootloaderVersion;
   // Newer bootloaders are larger and keep more of the flash top.
   const std::uint32_t reserve = bootloaderVersion >= 5 ? family->reserveFrom5 : family->reserveBefore5;
   layout.codeLimit = family->flashTop - reserve;

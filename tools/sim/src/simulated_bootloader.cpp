@@ -91,6 +91,8 @@ struct Device {
   int lastEepromIndex = -1;
   bool accessGranted = false;
   bool fixWritten = false;
+  // How far the run begun by the last handshake or entry byte has come.
+  RunProgress run;
 
   explicit Device(const Personality& p) : personality(p), layout(LayoutFor(p.deviceCode, p.version)) {
     if (layout) flash.assign(layout->flashBytes(), 0xFF);
@@ -103,6 +105,7 @@ struct Device {
     eepromPage = 0;
     lastEepromIndex = -1;
     accessGranted = false;
+    run = {};
   }
 
   bool SendsInfoRecord() const {
@@ -160,6 +163,7 @@ struct SimulatedBootloader::Impl {
   Counters counters;
   std::vector<FrameRecord> transcript;
   std::ofstream transcriptFile;
+  std::optional<Clock::time_point> lastProgrammingFrame;
 
   // Owned by the serving thread.
   std::unique_ptr<Line> line;
@@ -632,6 +636,10 @@ struct SimulatedBootloader::Impl {
   void HandleProgrammingFrame(FrameKind kind, const std::vector<std::uint8_t>& frame) {
     FrameRecord r;
     r.time = Seconds(Clock::now());
+    {
+      std::lock_guard lock(mu);
+      lastProgrammingFrame = Clock::now();
+    }
     r.bytes = frame;
     r.frame = NumberFrame(frame);
     Outcome outcome;
@@ -648,7 +656,25 @@ struct SimulatedBootloader::Impl {
       Record(std::move(r));
       return;
     }
-    Reply(r, *outcome.reply, outcome.writeTime);
+    const bool fix = r.kind == "fix";
+    Reply(r, *outcome.reply, outcome.writeTime, [&] {
+      if (outcome.written) CountAcknowledged(kind, fix);
+    });
+  }
+
+  // A run counts a frame once the write time has passed and the 'K' is about
+  // to go out, so that whoever has read the 'K' finds the run counted; who
+  // stops the simulator on a complete run leaves the 'K' time to arrive.
+  void CountAcknowledged(FrameKind kind, bool fix) {
+    std::lock_guard lock(mu);
+    RunProgress& run = devices[current].run;
+    if (fix) {
+      run.fixAcknowledged = true;
+      run.eepromAcknowledged = 0;
+    } else if (kind == FrameKind::Eeprom && run.fixAcknowledged) {
+      ++run.eepromAcknowledged;
+    }
+    changed.notify_all();
   }
 
   // Checks, faults and guards of one block, last, Fix or EEPROM frame, in
@@ -834,6 +860,16 @@ std::vector<FrameRecord> SimulatedBootloader::Transcript() const {
 Counters SimulatedBootloader::GetCounters() const {
   std::lock_guard lock(impl_->mu);
   return impl_->counters;
+}
+
+RunProgress SimulatedBootloader::Progress(std::size_t personality) const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->devices.at(personality).run;
+}
+
+std::optional<std::chrono::steady_clock::time_point> SimulatedBootloader::LastProgrammingFrame() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->lastProgrammingFrame;
 }
 
 FamilyLayout SimulatedBootloader::Layout(std::size_t personality) const {

@@ -52,6 +52,7 @@ inline constexpr FamilyMemory kFamilies[] = {
 // lies, and which addresses are the bootloader's own.
 struct FamilyLayout {
   const FamilyMemory* family;
+  std::uint8_t bootloaderVersion; // picks the reserve and the reset-vector patch
   std::uint32_t codeLimit;        // first address of the Fix block
   std::uint32_t bootStart;        // first address the bootloader keeps for itself
   std::uint32_t blockUnits;       // address units covered by a full block frame

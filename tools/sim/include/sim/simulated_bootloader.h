@@ -160,6 +160,14 @@ struct Counters {
   bool lineDropped = false;
 };
 
+// How far a device's programming run (begun by the last handshake or entry
+// byte the device answered) has come, counting only frames that were written
+// and answered 'K' (counted just before the 'K' goes out).
+struct RunProgress {
+  bool fixAcknowledged = false;
+  std::uint32_t eepromAcknowledged = 0;  // EEPROM frames since the Fix frame
+};
+
 class SimulatedBootloader {
  public:
   explicit SimulatedBootloader(SimConfig config);
@@ -191,6 +199,9 @@ class SimulatedBootloader {
   std::vector<FrameRecord> Transcript() const;
   Counters GetCounters() const;
   FamilyLayout Layout(std::size_t personality = 0) const;
+  RunProgress Progress(std::size_t personality = 0) const;
+  // When the last block, last, Fix or EEPROM frame arrived; none before the first.
+  std::optional<std::chrono::steady_clock::time_point> LastProgrammingFrame() const;
 
   // Blocks until the predicate holds for the counters or the timeout passes.
   bool WaitUntil(const std::function<bool(const Counters&)>& predicate, Micros timeout) const;
