@@ -18,7 +18,7 @@ export KESTOVANE_PORT_DIR="$work/ports" XDG_CONFIG_HOME="$work/config" XDG_RUNTI
 mkdir -p "$KESTOVANE_PORT_DIR" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
 
 "$build/tools/sim/kestovane-sim" --port-dir "$KESTOVANE_PORT_DIR" --com 1 \
-  --device 254 --version 10 --print 16 --prep 4 \
+  --device 254 --version 10 --print 16 --prep 4 --pace \
   --expect-hex firmware/pic24hj64_app.hex --exit-after-programming --quiet &
 sim_pid=$!
 for _ in $(seq 100); do [ -e "$KESTOVANE_PORT_DIR/COM1" ] && break; sleep 0.05; done

@@ -55,3 +55,29 @@ INSTANTIATE_TEST_SUITE_P(Personalities, PersonalityWindow,
 
 }  // namespace
 }  // namespace kestovane
+
+#include "app/feedback.h"
+#include "protocol/protocol_support.h"
+#include "ui/upgrade_window.h"
+
+namespace kestovane {
+namespace {
+
+// The picture the README shows: this build's window after a successful run.
+TEST(UpgradeWindowPicture, AfterASuccessfulRunShowsProgramOK) {
+  testing::FreshProtocol("VEX 1C 01.05.00.02");
+  auto device = testing::StartSimulator(testing::SimDevice(254, 10, 16, 0x04));
+  QtRenderer renderer;
+  Application->SetRenderer(&renderer);
+  Form5->Show();
+  Application->PostClick(Form5->Button1);
+  Application->ProcessMessages();
+  EXPECT_EQ(Form5->StatusBar1->PanelText(OperationPanel), "Program OK");
+  ASSERT_TRUE(renderer.SaveWindowPng(*Application, Form5, "window-upgrade-after-run.png"));
+  Application->SetRenderer(nullptr);
+  device.reset();
+  ResetPortTable();
+}
+
+}  // namespace
+}  // namespace kestovane
