@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -292,9 +293,17 @@ struct SimulatedBootloader::Impl {
 
   // ---- waiting that Stop can cut short ----
 
+  // Sleeps most of the way and spins the last stretch: a timed sleep wakes
+  // tens of microseconds late, which at ~95 us a byte would make the line
+  // slower than the one being played.
   void SleepUntil(Clock::time_point until) {
-    std::unique_lock lock(sleepMu);
-    sleepCv.wait_until(lock, until, [&] { return stopRequested.load(); });
+    constexpr auto kSpin = std::chrono::microseconds(150);
+    if (until - Clock::now() > kSpin) {
+      std::unique_lock lock(sleepMu);
+      sleepCv.wait_until(lock, until - kSpin, [&] { return stopRequested.load(); });
+    }
+    while (Clock::now() < until && !stopRequested.load()) {
+    }
   }
 
   void RequestStop() {
@@ -320,8 +329,9 @@ struct SimulatedBootloader::Impl {
       line->Write(bytes.data(), bytes.size());
     } else {
       // A byte is there for the updater once its stop bits are on the line.
+      // The answer cannot start before the frame it answers has crossed the line.
       for (std::uint8_t b : bytes) {
-        txLineFree = std::max(txLineFree, Clock::now()) + config.byteTime;
+        txLineFree = std::max({txLineFree, rxLineFree, Clock::now()}) + config.byteTime;
         SleepUntil(txLineFree);
         line->Write(&b, 1);
       }
@@ -349,6 +359,9 @@ struct SimulatedBootloader::Impl {
   // ---- serving ----
 
   void Loop() {
+    // Paced bytes are ~95 us apart; the default 50 us timer slack would
+    // stretch every sleep by half a byte.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
     std::vector<std::uint8_t> buffer(4096);
     while (!stopRequested) {
       pollfd fds[2] = {{line->Fd(), POLLIN, 0}, {wake[0], POLLIN, 0}};
@@ -396,8 +409,9 @@ struct SimulatedBootloader::Impl {
     lastByte = now;
     if (config.paceLine && n > 0) {
       // The bytes the updater wrote at once take their time to cross the line.
+      // Nothing is slept here: whatever answers them waits for rxLineFree, so
+      // a frame and its answer cost one sleep, not two.
       rxLineFree = std::max(rxLineFree, now) + config.byteTime * static_cast<long>(n);
-      SleepUntil(rxLineFree);
     }
     pending.insert(pending.end(), bytes, bytes + n);
     ProcessPending();
@@ -793,7 +807,9 @@ struct SimulatedBootloader::Impl {
         if (f.kind == FaultKind::NoiseAfter) after.insert(after.end(), f.noise.begin(), f.noise.end());
       }
     }
-    if (writeTime + late > Clock::duration::zero()) SleepUntil(Clock::now() + writeTime + late);
+    // The device writes once the whole frame has arrived.
+    if (writeTime + late > Clock::duration::zero())
+      SleepUntil(std::max(Clock::now(), config.paceLine ? rxLineFree : Clock::time_point{}) + writeTime + late);
     if (!before.empty()) SendRecorded("noise", before);
     r.reply = std::string(1, static_cast<char>(reply));
     r.replyTime = Seconds(Clock::now());
