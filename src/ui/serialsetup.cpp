@@ -24,6 +24,11 @@ TForm3::TForm3() : TForm("Form3", 240, 96, 300, 250) {
   Button1->SetCaption("&Ok");
   Button2 = Add<TButton>("Button2", this, TRect{157, 62, 75, 25});
   Button2->SetCaption("&Cancel");
+  Button2->OnClick = [this] { Button2Click(); };
 }
+
+// Nothing is chosen until the port list exists: Cancel leaves the selection
+// as it is and closes.
+void TForm3::Button2Click() { Close(); }
 
 }  // namespace kestovane
