@@ -22,6 +22,17 @@ void ResetPanelIndices() {
 // Each operation writes only into the window of the personality; a window
 // that does not exist (a test without it, or before creation) is skipped.
 
+namespace {
+
+// Start and stop lie on the same spot: one of them is shown at a time.
+void GiveStartBack(TButton* start, TButton* stop) {
+  stop->Hide();
+  start->Show();
+  start->SetFocus();
+}
+
+}  // namespace
+
 void ShowResult(const std::string& text, TColor colour, uint8_t /*success: no display depends on it*/) {
   switch (CurrentPersonality) {
     case Personality::Loader:
@@ -37,9 +48,7 @@ void ShowResult(const std::string& text, TColor colour, uint8_t /*success: no di
       return;
     case Personality::Upgrade:
       if (!Form5) return;
-      Form5->Button2->Hide();
-      Form5->Button1->Show();
-      Form5->Button1->SetFocus();
+      GiveStartBack(Form5->Button1, Form5->Button2);
       Form5->StatusBar1->SetPanelText(OperationPanel, text);
       return;
     case Personality::Updater:
@@ -50,9 +59,7 @@ void ShowResult(const std::string& text, TColor colour, uint8_t /*success: no di
       Form1->Label2->SetColor(colour);
       Form1->Label2->SetFontColor(clWhite);
       Form1->S1->SetEnabled(true);
-      Form1->Button2->Hide();
-      Form1->Button1->Show();
-      Form1->Button1->SetFocus();
+      GiveStartBack(Form1->Button1, Form1->Button2);
       return;
   }
 }
@@ -119,16 +126,10 @@ void ShowIdle() {
       Form6->Button1->SetFocus();
       return;
     case Personality::Upgrade:
-      if (!Form5) return;
-      Form5->Button2->Hide();
-      Form5->Button1->Show();
-      Form5->Button1->SetFocus();
+      if (Form5) GiveStartBack(Form5->Button1, Form5->Button2);
       return;
     case Personality::Updater:
-      if (!Form1) return;
-      Form1->Button2->Hide();
-      Form1->Button1->Show();
-      Form1->Button1->SetFocus();
+      if (Form1) GiveStartBack(Form1->Button1, Form1->Button2);
       return;
   }
 }

@@ -6,10 +6,10 @@
 #include "programming/programming_sequence.h"
 #include "protocol/device_search.h"
 #include "protocol/exchange.h"
+#include "ui/port_choice.h"
 #include "ui/run_guard.h"
 #include "ui/serialsetup.h"
 #include "serial/port_channel.h"
-#include "settings/settings_store.h"
 
 namespace kestovane {
 
@@ -101,9 +101,8 @@ void TForm6::Created() {
   // The port chosen in an earlier run. The opened index is set apart from
   // it so the first search opens afresh; when it comes out negative (nothing
   // stored, or a stored -2 or below) the operator is asked for a port.
-  const std::string com = ReadSetting("com", 2);
-  if (!com.empty()) {
-    SelectedPortIndex = PortIndexFromText(com);
+  if (const auto stored = StoredPortChoice(2)) {
+    SelectedPortIndex = *stored;
     OpenedPortIndex = static_cast<int16_t>(SelectedPortIndex + 1);
   } else {
     SelectedPortIndex = 0;
@@ -124,8 +123,7 @@ void TForm6::Created() {
 }
 
 void TForm6::FormClose() {
-  if (SelectedPortIndex == OpenedPortIndex) ClosePort(SelectedPortIndex);
-  WriteSetting("com", PortIndexText(SelectedPortIndex), 2);
+  ClosePortAndStoreChoice(2);
 }
 
 void TForm6::Button1Click() {

@@ -9,10 +9,10 @@
 #include "programming/programming_sequence.h"
 #include "protocol/device_search.h"
 #include "protocol/exchange.h"
+#include "ui/port_choice.h"
 #include "ui/run_guard.h"
 #include "ui/serialsetup.h"
 #include "serial/port_channel.h"
-#include "settings/settings_store.h"
 #include "ui/version.h"
 
 namespace kestovane {
@@ -104,8 +104,7 @@ void TForm1::Created() {
 
   // The port chosen in an earlier run; one below it marks that none is open
   // yet, so the first search opens it.
-  const std::string com = ReadSetting("com", 0);
-  SelectedPortIndex = com.empty() ? int16_t{0} : PortIndexFromText(com);
+  SelectedPortIndex = StoredPortChoice(0).value_or(0);
   OpenedPortIndex = static_cast<int16_t>(SelectedPortIndex - 1);
 
   FillCatalogue();
@@ -132,8 +131,7 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::FormClose() {
-  if (SelectedPortIndex == OpenedPortIndex) ClosePort(SelectedPortIndex);
-  WriteSetting("com", PortIndexText(SelectedPortIndex), 0);
+  ClosePortAndStoreChoice(0);
 }
 
 void TForm1::Label1DblClick() {

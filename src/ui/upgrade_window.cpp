@@ -6,10 +6,10 @@
 #include "remote/udp_listener.h"
 #include "programming/batch.h"
 #include "protocol/exchange.h"
+#include "ui/port_choice.h"
 #include "ui/run_guard.h"
 #include "ui/serialsetup.h"
 #include "serial/port_channel.h"
-#include "settings/settings_store.h"
 
 namespace kestovane {
 
@@ -52,8 +52,7 @@ void TForm5::Created() {
 
   // The port chosen in an earlier run; one below it marks that none is open
   // yet, so the first search opens it.
-  const std::string com = ReadSetting("com", 1);
-  SelectedPortIndex = com.empty() ? int16_t{0} : PortIndexFromText(com);
+  SelectedPortIndex = StoredPortChoice(1).value_or(0);
   OpenedPortIndex = static_cast<int16_t>(SelectedPortIndex - 1);
 
   FillCatalogue();
@@ -70,8 +69,7 @@ void TForm5::Created() {
 }
 
 void TForm5::FormClose() {
-  if (SelectedPortIndex == OpenedPortIndex) ClosePort(SelectedPortIndex);
-  WriteSetting("com", PortIndexText(SelectedPortIndex), 1);
+  ClosePortAndStoreChoice(1);
 }
 
 void TForm5::SerialPort1Click() { Form3->Show(); }
