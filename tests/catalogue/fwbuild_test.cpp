@@ -342,12 +342,12 @@ TEST(ThisBuild, ImagesUnkeyedFrameByFrameAreTheHexContent) {
 
   for (const auto& expected : images) {
     SCOPED_TRACE(expected.column);
-    const SlotSpec* spec = nullptr;
+    const SlotSpec* slotSpec = nullptr;
     for (const SlotSpec& s : manifest.slots)
-      if (!s.placeholder && s.columns == std::vector<int>{expected.column}) spec = &s;
-    ASSERT_NE(spec, nullptr);
+      if (!s.placeholder && s.columns == std::vector<int>{expected.column}) slotSpec = &s;
+    ASSERT_NE(slotSpec, nullptr);
     HexMemory memory;
-    for (const auto& path : spec->hexFiles) memory.AddHexFile(path);
+    for (const auto& path : slotSpec->hexFiles) memory.AddHexFile(path);
     const ClearFirmware hex = LayOut(memory, *LayoutOfColumn(expected.column));
 
     const ImageSlot& slot = ImageCatalogue[kGenericRow][expected.column];

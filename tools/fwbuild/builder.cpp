@@ -22,12 +22,12 @@ uint8_t ErasedByte(const ColumnLayout& layout, size_t offset) {
 
 // The layout every column of one image line shares; mixing families whose
 // frames or identity bytes lie differently would need different images.
-const ColumnLayout& LayoutOfLine(const Manifest& manifest, const SlotSpec& spec, ColumnLayout& merged) {
+const ColumnLayout& LayoutOfLine(const Manifest& manifest, const SlotSpec& slotSpec, ColumnLayout& merged) {
   const ColumnLayout* first = nullptr;
-  for (int column : spec.columns) {
+  for (int column : slotSpec.columns) {
     const ColumnLayout* layout = LayoutOfColumn(column);
     if (!layout)
-      Fail(manifest.name, spec.line,
+      Fail(manifest.name, slotSpec.line,
            "column " + std::to_string(column) + " belongs to no device family, so no device can select its image");
     if (!first) {
       first = layout;
@@ -36,7 +36,7 @@ const ColumnLayout& LayoutOfLine(const Manifest& manifest, const SlotSpec& spec,
     }
     if (layout->addressUnit != first->addressUnit || layout->blockSize != first->blockSize ||
         layout->idOffset != first->idOffset)
-      Fail(manifest.name, spec.line,
+      Fail(manifest.name, slotSpec.line,
            "columns " + std::to_string(first->column) + " and " + std::to_string(column) +
                " lay out their images differently; bind them on separate lines");
     // One image serves all: it must fit the smallest of them.
@@ -125,19 +125,19 @@ BuiltSet BuildFirmwareSet(const Manifest& manifest) {
   set.label = manifest.label;
   set.key = manifest.key;
 
-  for (const SlotSpec& spec : manifest.slots) {
-    if (spec.placeholder) {
-      set.placeholders.push_back(&spec);
+  for (const SlotSpec& slotSpec : manifest.slots) {
+    if (slotSpec.placeholder) {
+      set.placeholders.push_back(&slotSpec);
       continue;
     }
     ColumnLayout merged{};
-    const ColumnLayout& layout = LayoutOfLine(manifest, spec, merged);
-    const std::string where = manifest.name + ":" + std::to_string(spec.line);
+    const ColumnLayout& layout = LayoutOfLine(manifest, slotSpec, merged);
+    const std::string where = manifest.name + ":" + std::to_string(slotSpec.line);
 
     // Read all the line's files into one memory, so overlaps between them show.
     HexMemory memory;
     std::string files;
-    for (const auto& path : spec.hexFiles) {
+    for (const auto& path : slotSpec.hexFiles) {
       memory.AddHexText(ReadTextFile(path, where), path.string());
       set.inputs.push_back(path);
       files += (files.empty() ? "" : ", ") + path.string();
@@ -147,28 +147,28 @@ BuiltSet BuildFirmwareSet(const Manifest& manifest) {
     // The run reads the identity bytes without a length test.
     const size_t needed = layout.idOffset + 2u;
     if (firmware.program.size() < needed)
-      Fail(manifest.name, spec.line,
+      Fail(manifest.name, slotSpec.line,
            "the image from " + files + " is " + std::to_string(firmware.program.size()) +
                " bytes, too short to hold its identity bytes at " + std::to_string(layout.idOffset) + " and " +
                std::to_string(layout.idOffset + 1));
     // The Fix tail sits at the end of one block frame.
-    if (spec.fixTailSize > layout.blockSize)
-      Fail(manifest.name, spec.line,
-           "a Fix tail of " + std::to_string(spec.fixTailSize) + " bytes is longer than a block (" +
+    if (slotSpec.fixTailSize > layout.blockSize)
+      Fail(manifest.name, slotSpec.line,
+           "a Fix tail of " + std::to_string(slotSpec.fixTailSize) + " bytes is longer than a block (" +
                std::to_string(layout.blockSize) + " bytes)");
-    if (static_cast<size_t>(spec.fixTailSize) > firmware.program.size())
-      Fail(manifest.name, spec.line,
-           "a Fix tail of " + std::to_string(spec.fixTailSize) + " bytes is longer than the image (" +
+    if (static_cast<size_t>(slotSpec.fixTailSize) > firmware.program.size())
+      Fail(manifest.name, slotSpec.line,
+           "a Fix tail of " + std::to_string(slotSpec.fixTailSize) + " bytes is longer than the image (" +
                std::to_string(firmware.program.size()) + " bytes)");
 
     BuiltImage built;
-    built.spec = &spec;
+    built.slotSpec = &slotSpec;
     // The Fix tail keeps the application's own start: the image's first bytes
     // as the HEX has them, before the run patches them.
-    built.fixTail.assign(firmware.program.begin(), firmware.program.begin() + spec.fixTailSize);
+    built.fixTail.assign(firmware.program.begin(), firmware.program.begin() + slotSpec.fixTailSize);
     built.eeprom = std::move(firmware.eeprom);
     built.image = std::move(firmware.program);
-    if (!spec.plain) ApplyFrameKey(built.image, layout, manifest.key);
+    if (!slotSpec.plain) ApplyFrameKey(built.image, layout, manifest.key);
     set.images.push_back(std::move(built));
   }
   return set;
@@ -186,7 +186,7 @@ std::string GenerateSource(const BuiltSet& set, const std::string& manifestName)
   for (size_t i = 0; i < set.images.size(); ++i) {
     const BuiltImage& b = set.images[i];
     const std::string n = std::to_string(i);
-    out += "// " + manifestName + ":" + std::to_string(b.spec->line) + "\n";
+    out += "// " + manifestName + ":" + std::to_string(b.slotSpec->line) + "\n";
     EmitArray(out, "image" + n, b.image);
     if (!b.fixTail.empty()) EmitArray(out, "fixTail" + n, b.fixTail);
     if (!b.eeprom.empty()) EmitArray(out, "eeprom" + n, b.eeprom);
@@ -211,11 +211,11 @@ std::string GenerateSource(const BuiltSet& set, const std::string& manifestName)
   for (size_t i = 0; i < set.images.size(); ++i) {
     const BuiltImage& b = set.images[i];
     const std::string n = std::to_string(i);
-    for (int row : b.spec->rows)
-      for (int column : b.spec->columns)
+    for (int row : b.slotSpec->rows)
+      for (int column : b.slotSpec->columns)
         bind(row, column, b.fixTail.empty() ? "nullptr" : "fixTail" + n, b.fixTail.size(), "image" + n,
-             b.image.size(), b.eeprom.empty() ? "nullptr" : "eeprom" + n, b.eeprom.size(), b.spec->plain,
-             b.spec->printCode, b.spec->preparationCode);
+             b.image.size(), b.eeprom.empty() ? "nullptr" : "eeprom" + n, b.eeprom.size(), b.slotSpec->plain,
+             b.slotSpec->printCode, b.slotSpec->preparationCode);
   }
   for (const SlotSpec* p : set.placeholders)
     for (int row : p->rows)

@@ -31,7 +31,7 @@ ClearFirmware LayOut(const HexMemory& memory, const ColumnLayout& layout);
 void ApplyFrameKey(std::vector<uint8_t>& image, const ColumnLayout& layout, uint8_t keyConstant);
 
 struct BuiltImage {
-  const SlotSpec* spec;  // the manifest line it comes from
+  const SlotSpec* slotSpec;  // the manifest line it comes from
   std::vector<uint8_t> image;    // as stored: keyed unless plain
   std::vector<uint8_t> fixTail;  // in clear: the run keys it with the Fix frame
   std::vector<uint8_t> eeprom;   // as sent
