@@ -39,7 +39,16 @@ constexpr ColumnOfCode kColumnOfCode[] = {
     {.deviceCode = 72, .column = 9},
 };
 
-ImageSlot& GenericSlot(uint8_t column) { return ImageCatalogue[kGenericRow][column]; }
+// Columns past the table name no family: they read as an empty slot that is
+// in no batch, and marking them changes nothing.
+ImageSlot& GenericSlot(uint8_t column) {
+  static ImageSlot outside;
+  if (column >= kCatalogueColumns) {
+    outside = ImageSlot{.pendingMarker = 255};
+    return outside;
+  }
+  return ImageCatalogue[kGenericRow][column];
+}
 
 bool CarriesImage(const ImageSlot& slot) { return slot.imageSize > 1; }
 

@@ -67,8 +67,10 @@ uint8_t HandshakeByte() {
 }
 
 int16_t SearchDevice(TProgressBar* progressBar, TStatusBar* statusBar) {
-  // Every search opens the port afresh, with fresh line settings.
-  OpenedPortIndex = -1;
+  // Every search opens the port afresh, with fresh line settings. "None
+  // opened" must differ from the selection even when no port is chosen
+  // (-1), or the reopen would skip its report and the search end unexplained.
+  OpenedPortIndex = SelectedPortIndex == -1 ? int16_t{-2} : int16_t{-1};
   if (Form1) Form1->Label2->Hide();
   SetProgress(progressBar, 0);
   if (progressBar) progressBar->SetSmooth(true);

@@ -109,11 +109,14 @@ int16_t WaitForReply(int32_t timeout) {
   WaitClock& clock = CurrentWaitClock();
   // Cycle ends lie on a fixed grid from the start, so passes that end early
   // on input do not stretch the wait and a silent wait lasts cycles x 5 ms.
-  const WaitClock::TimePoint start = clock.Now();
+  // A pass that overran (a slow repaint) moves the grid on instead of
+  // leaving a run of cycles already due: each cycle still gives the device
+  // its time.
+  WaitClock::TimePoint cycleEnd = clock.Now() + kCycle;
   int16_t bytesRead = 0;
 
-  while (WaitCycleCounter < cycles) {
-    const WaitClock::TimePoint cycleEnd = start + kCycle * (WaitCycleCounter + 1);
+  for (; WaitCycleCounter < cycles; cycleEnd += kCycle) {
+    if (const auto now = clock.Now(); cycleEnd <= now) cycleEnd = now + kCycle;
     // Watch the port while its bytes are worth waking for; a descriptor that
     // wakes without giving bytes (a hung-up line) is left alone for the rest
     // of the cycle, or the loop would spin on it.

@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -319,6 +320,14 @@ PortChannel* OpenPort(int index, uint32_t baudRate, int parity, int stopBits, in
   }
   if (ioctl(fd, TIOCEXCL) != 0) return refuse(errno == ENOTTY ? "not a serial device" : std::strerror(errno));
 
+  // Step: opening a tty raises DTR and RTS, and the bootloader's reset wiring
+  // wants them low: lower them before anything else can take time (a
+  // message box about refused settings would otherwise hold them high).
+  {
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    (void)ioctl(fd, TIOCMBIC, &lines);
+  }
+
   // Step: output an earlier user left queued is not ours to send; dropping
   // it (rather than waiting for it under that user's flow control, which
   // could hold us for ever) gives a clean start.
@@ -351,6 +360,39 @@ PortChannel* OpenPort(int index, uint32_t baudRate, int parity, int stopBits, in
   return &e;
 }
 
+namespace {
+
+// Waits until the bytes written have left the driver, but not past the
+// deadline: a device that stops taking data (a USB adapter whose far end
+// hangs) must not hold the GUI thread for ever. Bytes still queued at the
+// deadline are dropped. False when the deadline passed or the device went.
+bool DrainWithin(PortChannel& e, std::chrono::steady_clock::time_point deadline) {
+  using namespace std::chrono;
+  constexpr auto kByteTime = microseconds(96);  // 11 bits at 115200 baud
+  for (;;) {
+    int pending = 0;
+    // Without a queue figure (or with an empty queue) the plain drain is as
+    // long as the last character's shift out.
+    if (ioctl(e.handle, TIOCOUTQ, &pending) != 0 || pending <= 0) break;
+    const auto now = steady_clock::now();
+    if (now >= deadline) {
+      (void)tcflush(e.handle, TCOFLUSH);
+      return false;
+    }
+    const auto wait = std::min<steady_clock::duration>(kByteTime * pending, deadline - now);
+    timespec ts{.tv_sec = 0, .tv_nsec = static_cast<long>(duration_cast<nanoseconds>(wait).count())};
+    (void)nanosleep(&ts, nullptr);
+  }
+  while (tcdrain(e.handle) != 0) {
+    if (errno == EINTR) continue;
+    if (DeviceGone(errno)) Vanished(e, errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void ClosePort(int index) {
   if (PortChannel* e = OpenEntry(index)) Release(*e);
 }
@@ -359,16 +401,9 @@ int16_t CheckPort(int index) {
   PortChannel* e = OpenEntry(index);
   if (!e) return -2;
   if (e->handle < 0) return -1;
-  while (tcdrain(e->handle) != 0) {
-    if (errno == EINTR) continue;
-    // A device that is gone is no usable port.
-    if (DeviceGone(errno)) {
-      Vanished(*e, errno);
-      return -2;
-    }
-    break;
-  }
-  return 0;
+  DrainWithin(*e, std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteConstantMs));
+  // A device that is gone is no usable port.
+  return e->isOpen ? 0 : -2;
 }
 
 void SetModemLines(int index, bool lower) {
@@ -409,13 +444,9 @@ int WritePort(int index, const uint8_t* bytes, size_t count) {
     pollfd p{.fd = e->handle, .events = POLLOUT, .revents = 0};
     if (poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) return 0;
   }
-  // The bytes have left the driver when this returns.
-  while (tcdrain(e->handle) != 0) {
-    if (errno == EINTR) continue;
-    if (DeviceGone(errno)) Vanished(*e, errno);
-    return 0;
-  }
-  return 2;
+  // The bytes have left the driver when this returns, within the same
+  // write time-out.
+  return DrainWithin(*e, deadline) ? 2 : 0;
 }
 
 size_t ReadPort(int index, uint8_t* buffer, size_t capacity) {

@@ -175,8 +175,13 @@ std::optional<std::string> Slurp(const fs::path& path, int* error) {
     const ssize_t n = read(fd, buf, sizeof buf);
     if (n > 0) {
       content.append(buf, static_cast<size_t>(n));
-      // A settings file is a few lines; anything huge is not ours to load.
-      if (content.size() > (1u << 20)) break;
+      // A settings file is a few lines; anything huge is not ours to load,
+      // and a cut copy must never be written back in its place.
+      if (content.size() > (1u << 20)) {
+        *error = EFBIG;
+        close(fd);
+        return std::nullopt;
+      }
     } else if (n == 0) {
       break;
     } else if (errno != EINTR) {
@@ -315,6 +320,11 @@ void WriteSetting(const std::string& name, const std::string& value, SettingsRoo
       std::erase_if(parsed.lines, [](const Line& l) { return l.malformed; });
     }
     lines = std::move(parsed.lines);
+  } else if (error != ENOENT) {
+    // A file that is there but cannot be read is not replaced: it may hold
+    // more than this one value.
+    Report("settings: cannot read " + path.string() + " (" + std::strerror(error) + "); it is left as it is", false);
+    return;
   } else {
     Line header;
     header.text = std::string("; Kestovane settings, key ") + KeyOf(root).keyPath;

@@ -281,3 +281,19 @@ TEST(NameTables, EveryBoardHasAConnector) {
 
 }  // namespace
 }  // namespace kestovane
+
+namespace kestovane {
+namespace {
+
+TEST(BatchMarkers, AColumnPastTheTableIsInNoBatchAndCannotBeMarked) {
+  FillCatalogue();
+  const int8_t before = remainingCount;
+  EXPECT_EQ(PendingMarkerOf(47), 255);
+  EXPECT_EQ(SpecialMarkerOf(200), 0);
+  MarkSlotDone(47);
+  EXPECT_EQ(remainingCount, before);
+  EXPECT_EQ(PendingMarkerOf(47), 255);
+}
+
+}  // namespace
+}  // namespace kestovane

@@ -268,6 +268,22 @@ TEST_F(DeviceSearch, StopRequestedBeforeTheSearchIsHonouredByTheFirstTry) {
   EXPECT_EQ(abortRequested, 0);
 }
 
+class UnusablePort : public DeviceSearch, public ::testing::WithParamInterface<int16_t> {};
+
+TEST_P(UnusablePort, IsReportedWithoutAnyTry) {
+  Start(nullptr, AnswerHandshakes(1));
+  SelectedPortIndex = GetParam();
+  EXPECT_EQ(Search(), kPortNotUsable);
+  EXPECT_EQ(Handshakes(0), 0u);
+  EXPECT_EQ(Form1->Label2->Caption(), "Invalid Port Com");
+  EXPECT_TRUE(Form1->Button1->Visible());
+  EXPECT_EQ(Form1->StatusBar1->PanelText(0), GetParam() < 0 ? "-----" : "COM" + std::to_string(GetParam() + 1));
+}
+
+// No such line (200), the first index past the table, and no port chosen
+// (-1: "none opened" has the same value, yet the port is reported).
+INSTANTIATE_TEST_SUITE_P(Indexes, UnusablePort, ::testing::Values(int16_t{200}, int16_t{257}, int16_t{-1}, int16_t{-2}));
+
 TEST_F(DeviceSearch, MissingPortIsReportedWithoutAnyTry) {
   Start(nullptr, AnswerHandshakes(1));
   SelectedPortIndex = 200;  // no such line

@@ -240,3 +240,34 @@ TEST(WaitForReplyOnALostLine, SleepsOutItsCyclesInsteadOfSpinning) {
 
 }  // namespace
 }  // namespace kestovane
+
+namespace kestovane {
+namespace {
+
+// The first cycle's pass stalls for 100 ms (a slow repaint, say).
+class StallingOnceClock final : public WaitClock {
+ public:
+  TimePoint Now() override { return now_; }
+  bool WaitForInput(int, std::chrono::microseconds timeout) override {
+    now_ += timeout;
+    if (++waits == 1) now_ += std::chrono::milliseconds(100);
+    return false;
+  }
+  int waits = 0;
+
+ private:
+  TimePoint now_{};
+};
+
+TEST(WaitAfterAStall, EveryCycleStillWaitsItsTime) {
+  testing::FreshProtocol();
+  StallingOnceClock clock;
+  testing::ScopedClock scoped(clock);
+  const auto start = clock.Now();
+  EXPECT_EQ(WaitForReply(100), kWaitSilence);
+  EXPECT_EQ(clock.waits, 20);  // not one wait and nineteen cycles already due
+  EXPECT_GE(clock.Now() - start, std::chrono::milliseconds(200));
+}
+
+}  // namespace
+}  // namespace kestovane

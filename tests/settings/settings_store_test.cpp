@@ -122,6 +122,17 @@ TEST_F(SettingsStore, HandEditedFilesReadAsPeopleWriteThem) {
   EXPECT_TRUE(told_.empty());
 }
 
+TEST_F(SettingsStore, AFileThatCannotBeReadWholeIsNeitherCutNorReplaced) {
+  // Larger than any settings file: reading it would give a cut copy.
+  const std::string huge = "com=5\n" + std::string(2u << 20, ';') + "\n";
+  Put(1, huge);
+  EXPECT_EQ(ReadSetting("com", 1), "");
+  WriteSetting("com", "4", 1);
+  EXPECT_EQ(Content(1), huge);
+  EXPECT_FALSE(fs::exists(SettingsFilePath(1) + ".unreadable"));
+  EXPECT_FALSE(logged_.empty());
+}
+
 TEST_F(SettingsStore, UnreadableValueReadsEmptyAndIsToldOnce) {
   const std::string kBad[] = {
       std::string("com=4\0\n", 7),  // NUL
