@@ -46,22 +46,14 @@ void ShowUpdaterIdentity() {
   }
 }
 
+// In every window the warning is the run's result. The Upgrade window too:
+// it would otherwise keep STOP shown and say nothing; there the warning goes
+// where every other result goes, and START comes back.
 void ShowWarning(const char* text) {
-  switch (CurrentPersonality) {
-    case Personality::Loader:
-      ShowResult(text, clRed, 0);
-      return;
-    case Personality::Upgrade:
-      // The window would otherwise keep STOP shown and say nothing: the
-      // warning goes where every other result goes, and START comes back.
-      ShowResult(text, clRed, 0);
-      return;
-    case Personality::Updater:
-      ShowResult(text, clRed, 0);
-      if (Form1) Form1->StatusBar1->SetPanelText(DevicePanel, "Warning");
-      ShowIdentity();
-      return;
-  }
+  ShowResult(text, clRed, 0);
+  if (CurrentPersonality != Personality::Updater || !Form1) return;
+  Form1->StatusBar1->SetPanelText(DevicePanel, "Warning");
+  ShowIdentity();
 }
 
 }  // namespace

@@ -45,10 +45,8 @@ int RunProgram(int argc, char** argv, Renderer* renderer) {
     Application->Run();
   } catch (const Exception& e) {
     Application->ShowException(e);
-  } catch (const std::exception& e) {
-    // Only the platform's own errors keep their message.
-    Application->ShowException(Exception(""));
   } catch (...) {
+    // Only the platform's own errors keep their message.
     Application->ShowException(Exception(""));
   }
   return 0;

@@ -62,11 +62,10 @@ void ConsoleRenderer::PrintText(const std::string& line) {
   std::fflush(out_);
 }
 
-void ConsoleRenderer::ShowProgress(const TProgressBar& bar) {
+void ConsoleRenderer::ShowProgress(const TProgressBar& bar, int& lastPercent) {
   const int percent = PercentOf(bar);
-  auto [it, fresh] = percent_.try_emplace(&bar, -1);
-  if (it->second == percent) return;
-  it->second = percent;
+  if (lastPercent == percent) return;
+  lastPercent = percent;
   if (terminal_) {
     constexpr int kWidth = 40;
     const int filled = percent * kWidth / 100;
@@ -85,12 +84,17 @@ void ConsoleRenderer::Sync(TApplication& app) {
   for (TForm* form : app.Forms()) {
     if (!form->Visible()) continue;
     for (TControl* c : form->Controls()) {
+      Shown& seen = shown_[c];
+      const bool showing = c->Showing();
+      if (seen.version == c->Version() && seen.showing == showing) continue;
+      seen.version = c->Version();
+      seen.showing = showing;
       if (c->Kind() == ControlKind::ProgressBar) {
-        if (c->Showing()) ShowProgress(static_cast<const TProgressBar&>(*c));
+        if (showing) ShowProgress(static_cast<const TProgressBar&>(*c), seen.percent);
         continue;
       }
-      std::vector<std::string> texts = c->Showing() ? TextsOf(*c) : std::vector<std::string>{};
-      std::vector<std::string>& before = shown_[c];
+      std::vector<std::string> texts = showing ? TextsOf(*c) : std::vector<std::string>{};
+      std::vector<std::string>& before = seen.texts;
       for (size_t i = 0; i < texts.size(); ++i) {
         const bool changed = i >= before.size() || before[i] != texts[i];
         // A blank text is a cleared line, not news for the operator.

@@ -37,13 +37,20 @@ class ConsoleRenderer : public Renderer {
 
  private:
   void PrintText(const std::string& line);
-  void ShowProgress(const TProgressBar& bar);
+  void ShowProgress(const TProgressBar& bar, int& lastPercent);
 
   std::FILE* out_;
   bool terminal_;
   uint64_t lastChange_ = 0;
-  std::map<const TControl*, std::vector<std::string>> shown_;
-  std::map<const TControl*, int> percent_;
+  // What was last printed for a control, and the state it was printed from:
+  // a control whose version and visibility did not move is not looked at.
+  struct Shown {
+    uint64_t version = 0;
+    bool showing = false;
+    std::vector<std::string> texts;
+    int percent = -1;
+  };
+  std::map<const TControl*, Shown> shown_;
   std::vector<std::string> printed_;
   bool barOpen_ = false;
   std::function<void()> onInterrupt_;

@@ -61,7 +61,9 @@ TEST_P(InfoLine, IsShownOnlyForVersions8To31) {
   Reported(GetParam().version, 14, 0x21, true, "BOOT 2.4");
   ShowIdentity();
   EXPECT_EQ(Form1->Label4->Visible(), GetParam().shown);
-  if (GetParam().shown) EXPECT_EQ(Form1->Label4->Caption(), "BOOT 2.4");
+  if (GetParam().shown) {
+    EXPECT_EQ(Form1->Label4->Caption(), "BOOT 2.4");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, InfoLine,

@@ -128,7 +128,9 @@ TEST_F(UpgradeWindow, ABatchProgramsEveryPendingFamilyAndMeetsADoneOneWithTheSpe
       EXPECT_EQ(r.bytes.size(), 19u);
       EXPECT_EQ(std::string(r.bytes.begin() + 2, r.bytes.begin() + 17), "T7r2Qm9Kx4Vb8Ne");
     }
-    if (r.kind == "command4") EXPECT_EQ(r.bytes, (std::vector<uint8_t>{0x04, 0x00, 0x00, 0x04}));
+    if (r.kind == "command4") {
+      EXPECT_EQ(r.bytes, (std::vector<uint8_t>{0x04, 0x00, 0x00, 0x04}));
+    }
   }
   EXPECT_EQ(device_->GetCounters().personality, 1u);
 }
